@@ -1,0 +1,67 @@
+// A positioned byte source with the semantics of a Win32 file handle (seek past the end works,
+// reads there yield nothing), so the package readers run the same over files and memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace setup {
+
+class ByteReader {
+public:
+    virtual ~ByteReader() = default;
+    // Moves to an absolute position; a position past the end is allowed.
+    virtual bool seek(uint64_t position) = 0;
+    virtual uint64_t position() const = 0;
+    virtual uint64_t size() const = 0;
+    // Reads up to `count` bytes at the position and advances past them; 0 on failure or at the end.
+    virtual size_t read(uint8_t* destination, size_t count) = 0;
+};
+
+class MemoryReader final : public ByteReader {
+public:
+    MemoryReader(const uint8_t* data, size_t size) : mData(data), mSize(size) {}
+
+    bool seek(uint64_t position) override
+    {
+        mPosition = position;
+        return true;
+    }
+    uint64_t position() const override { return mPosition; }
+    uint64_t size() const override { return mSize; }
+    size_t read(uint8_t* destination, size_t count) override;
+
+private:
+    const uint8_t* mData;
+    size_t mSize;
+    uint64_t mPosition = 0;
+};
+
+// A read-only file opened by wide path through the C runtime; portable, used by the tools.
+class FileReader final : public ByteReader {
+public:
+    FileReader() = default;
+    ~FileReader() override;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    bool open(const std::wstring& path);
+    bool isOpen() const { return mFile != nullptr; }
+
+    bool seek(uint64_t position) override;
+    uint64_t position() const override { return mPosition; }
+    uint64_t size() const override { return mSize; }
+    size_t read(uint8_t* destination, size_t count) override;
+
+private:
+    std::FILE* mFile = nullptr;
+    uint64_t mSize = 0;
+    uint64_t mPosition = 0;
+};
+
+// Opens a file by wide path through the C runtime (_wfopen on Windows, UTF-8 elsewhere).
+std::FILE* openFile(const std::wstring& path, const char* mode);
+
+} // namespace setup

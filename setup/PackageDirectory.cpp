@@ -1,0 +1,148 @@
+// Reading and writing the package directory block.
+#include "setup/PackageDirectory.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace setup {
+
+namespace {
+
+uint32_t le32(const uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+
+void putLe32(std::vector<uint8_t>& out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+} // namespace
+
+// The directory block, read forwards; every integer is a little-endian u32:
+//
+//   +---------------------+-----+---------------------+-------+--------+
+//   | entry Count-1       | ... | entry 0             | Count | cbSize |
+//   +---------------------+-----+---------------------+-------+--------+
+//   one entry: | szFileName (Length bytes) | Length | Size | Offset |
+//
+// The parse runs backwards from the end with a cursor that counts bytes from the end.
+void CopyToHeaderStruct(const uint8_t* block, uint32_t len, PackageHeader& header, bool* malformed)
+{
+    if (malformed)
+        *malformed = false;
+    header = PackageHeader{};
+    if (len < 8) {
+        if (malformed)
+            *malformed = true;
+        return;
+    }
+    header.cbSize = le32(block + len - 4);
+    header.Count = le32(block + len - 8);
+
+    // Walk once without keeping anything, so that a hostile Count cannot make the table grow
+    // beyond what the block can hold, and a bad entry leaves no half-filled table behind.
+    uint64_t cursor = 8;
+    for (uint32_t i = 0; i < header.Count; ++i) {
+        if (cursor + 12 > len) {
+            header.Count = 0;
+            if (malformed)
+                *malformed = true;
+            return;
+        }
+        const uint32_t length = le32(block + len - (cursor + 12));
+        cursor += 12 + uint64_t(length);
+        if (cursor > len) {
+            header.Count = 0;
+            if (malformed)
+                *malformed = true;
+            return;
+        }
+    }
+
+    header.pFile.reserve(header.Count);
+    cursor = 8;
+    for (uint32_t i = 0; i < header.Count; ++i) {
+        PackageFileEntry entry;
+        cursor += 4;
+        entry.Offset = le32(block + len - cursor);
+        cursor += 4;
+        entry.Size = le32(block + len - cursor);
+        cursor += 4;
+        entry.Length = le32(block + len - cursor);
+        const uint8_t* name = block + len - cursor - entry.Length;
+        entry.szFileName.assign(reinterpret_cast<const char*>(name), entry.Length);
+        cursor += entry.Length;
+        header.pFile.push_back(std::move(entry));
+    }
+}
+
+std::vector<uint8_t> buildPayload(const std::vector<PackageItem>& items)
+{
+    constexpr uint64_t kLimit = 0xFFFFFFFF;
+    uint64_t bodies = 0;
+    uint64_t directory = 8;
+    for (const auto& item : items) {
+        bodies += item.body.size();
+        directory += 12 + item.name.size();
+    }
+    if (bodies + directory > kLimit || items.size() > kLimit)
+        throw std::length_error("the payload would exceed 4 GiB");
+
+    std::vector<uint8_t> payload;
+    payload.reserve(static_cast<size_t>(bodies + directory));
+    std::vector<uint32_t> offsets(items.size());
+    for (size_t k = items.size(); k-- > 0;) {
+        offsets[k] = static_cast<uint32_t>(payload.size());
+        payload.insert(payload.end(), items[k].body.begin(), items[k].body.end());
+    }
+    for (size_t k = 0; k < items.size(); ++k) {
+        const auto& item = items[k];
+        payload.insert(payload.end(), item.name.begin(), item.name.end());
+        putLe32(payload, static_cast<uint32_t>(item.name.size()));
+        putLe32(payload, static_cast<uint32_t>(item.body.size()));
+        putLe32(payload, offsets[k]);
+    }
+    putLe32(payload, static_cast<uint32_t>(items.size()));
+    putLe32(payload, static_cast<uint32_t>(directory));
+    return payload;
+}
+
+std::string itemNameProblem(const std::string& name, bool hasBody)
+{
+    if (name.empty())
+        return "an item name must not be empty";
+    if (name == ".")
+        return hasBody ? "\".\" may only name an item without a body" : "";
+    if (name == "..")
+        return "\"..\" is not a file name";
+    for (unsigned char c : name) {
+        if (c < 0x20 || c > 0x7E)
+            return "item names must be printable ASCII";
+        if (c == '\\' || c == '/' || c == ':')
+            return "an item name must be a plain file name, without a folder or drive";
+        if (c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|')
+            return std::string("'") + char(c) + "' is not allowed in a Windows file name";
+    }
+    if (name.back() == '.' || name.back() == ' ')
+        return "a Windows file name must not end with a dot or a blank";
+
+    // Device names stay devices with any extension ("nul.txt" is NUL).
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    std::transform(stem.begin(), stem.end(), stem.begin(), [](unsigned char c) { return std::toupper(c); });
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    bool reserved = std::find(std::begin(kDevices), std::end(kDevices), stem) != std::end(kDevices);
+    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+        stem[3] >= '1' && stem[3] <= '9')
+        reserved = true;
+    if (reserved)
+        return "\"" + name + "\" is a reserved device name on Windows";
+    return "";
+}
+
+} // namespace setup

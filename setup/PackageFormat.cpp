@@ -1,0 +1,189 @@
+// Image end, package search and header checks of the setup program's own file.
+#include "setup/PackageFormat.h"
+
+#include "setup/Crc16.h"
+
+#include <array>
+#include <new>
+
+namespace setup {
+
+namespace {
+
+uint16_t le16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t le32(const uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+
+void putLe32(std::vector<uint8_t>& out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// A read that "fails or yields 0 bytes" stops the arithmetic; a short one goes on with the rest
+// of the buffer zero, where the setup program would see stale bytes.
+template <size_t N> bool readSome(ByteReader& file, std::array<uint8_t, N>& buffer)
+{
+    buffer.fill(0);
+    return file.read(buffer.data(), N) > 0;
+}
+
+} // namespace
+
+// The headers as the arithmetic reads them (offsets within each read):
+//
+//   DOS header, 64 bytes          file header, 20 bytes        optional header, 224 bytes
+//   +60 e_lfanew (u32)            +2  NumberOfSections (u16)   +36 FileAlignment (u32)
+//                                 +16 SizeOfOptionalHeader
+//   section header, 40 bytes
+//   +16 SizeOfRawData (u32)
+//
+// The file header is read at e_lfanew + 4, behind the "PE\0\0" signature; neither signature is
+// checked.
+ImageEnd computeImageEnd(ByteReader& file)
+{
+    ImageEnd result;
+    std::array<uint8_t, 64> dos;
+    if (!file.seek(0) || !readSome(file, dos))
+        return result;
+
+    const uint32_t lfanew = le32(&dos[60]);
+    std::array<uint8_t, 20> fileHeader;
+    result.stop = ImageEndStop::NotPe32;
+    result.offset = lfanew + 4;
+    if (!file.seek(result.offset) || !readSome(file, fileHeader) || le16(&fileHeader[16]) != 224)
+        return result;
+    result.numberOfSections = le16(&fileHeader[2]);
+
+    std::array<uint8_t, 224> optionalHeader;
+    result.stop = ImageEndStop::NoOptionalHeader;
+    result.offset = lfanew + 24;
+    if (!readSome(file, optionalHeader))
+        return result;
+    result.fileAlignment = le32(&optionalHeader[36]);
+
+    uint32_t end = lfanew + 4 + 20 + 224;
+    std::array<uint8_t, 40> section;
+    for (uint16_t i = 0; i < result.numberOfSections; ++i) {
+        if (!readSome(file, section)) {
+            result.stop = ImageEndStop::SectionTableCut;
+            result.offset = end;
+            return result;
+        }
+        end += 40 + le32(&section[16]);
+    }
+    if (result.fileAlignment == 0) {
+        result.stop = ImageEndStop::ZeroAlignment;
+        result.offset = end;
+        return result;
+    }
+    // One whole alignment more even when `end` is already aligned: the package stands there.
+    result.stop = ImageEndStop::Complete;
+    result.offset = (end / result.fileAlignment + 1) * result.fileAlignment;
+    return result;
+}
+
+bool LocatePackage(ByteReader& file, uint32_t start)
+{
+    std::array<uint8_t, 4> head{};
+    if (file.seek(start) && file.read(head.data(), head.size()) == head.size() &&
+        le32(head.data()) == kPackageMagic)
+        return true;
+
+    constexpr size_t kBlock = 512;
+    std::array<uint8_t, kBlock> block;
+    uint64_t position = file.position();
+    size_t lastRead = kBlock;
+    const uint64_t fileSize = file.size() & 0xFFFFFFFF;
+    while (position < fileSize && lastRead == kBlock) {
+        block.fill(0);
+        if (!file.seek(position))
+            return false;
+        lastRead = file.read(block.data(), kBlock);
+        for (size_t i = 0; i + 4 <= kBlock; ++i) {
+            if (le32(&block[i]) == kPackageMagic)
+                return file.seek(position + i + 4);
+        }
+        // Back by 3 so that a magic split across two blocks is whole in the next one. A short
+        // read ends the loop, so the position can never fall behind the first block's start.
+        position = position + lastRead - 3;
+    }
+    return false;
+}
+
+const char* packageCheckMessage(PackageCheck check)
+{
+    switch (check) {
+    case PackageCheck::Ok:
+        return "";
+    case PackageCheck::InvalidPackage:
+        return "InstallKavariAddOn>>invalid package.";
+    case PackageCheck::Corrupted1:
+        return "InstallKavariAddOn>>file corrupted.1";
+    case PackageCheck::Corrupted2:
+        return "InstallKavariAddOn>>file corrupted.2";
+    case PackageCheck::OutOfMemory:
+        return "InstallKavariAddOn>>out of memory.";
+    case PackageCheck::CrcMismatch:
+        return "InstallKavariAddOn>>crc verification failed.";
+    }
+    return "";
+}
+
+PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
+{
+    PackageBlock result;
+    if (!LocatePackage(file, imageEnd)) {
+        result.check = PackageCheck::InvalidPackage;
+        return result;
+    }
+    const uint64_t position = file.position();
+    result.magicOffset = position - 4;
+    const uint32_t fileSize = static_cast<uint32_t>(file.size());
+    if (position >= fileSize || fileSize - position <= 16) {
+        result.check = PackageCheck::Corrupted1;
+        return result;
+    }
+    std::array<uint8_t, 4> word{};
+    if (file.read(word.data(), 4) != 4 || le32(word.data()) >= fileSize) {
+        result.check = PackageCheck::Corrupted2;
+        return result;
+    }
+    result.dwLength = le32(word.data());
+    word.fill(0);
+    file.read(word.data(), 4); // not checked: a short read shows as a CRC difference
+    result.uiCrc = le32(word.data());
+
+    try {
+        result.data.assign(result.dwLength, 0);
+    } catch (const std::bad_alloc&) {
+        result.check = PackageCheck::OutOfMemory;
+        return result;
+    }
+    for (size_t done = 0; done < result.data.size();) {
+        const size_t n = file.read(result.data.data() + done, result.data.size() - done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    result.ncrc = Crc16(result.data.data(), result.data.size());
+    result.check = result.uiCrc == result.ncrc ? PackageCheck::Ok : PackageCheck::CrcMismatch;
+    return result;
+}
+
+std::vector<uint8_t> makePackageHeader(const std::vector<uint8_t>& block)
+{
+    std::vector<uint8_t> header;
+    header.reserve(kPackageHeaderSize);
+    putLe32(header, kPackageMagic);
+    putLe32(header, static_cast<uint32_t>(block.size()));
+    putLe32(header, Crc16(block.data(), block.size()));
+    return header;
+}
+
+} // namespace setup

@@ -1,0 +1,119 @@
+// The directory block: the shipped layout, round trips, and hostile counters and lengths.
+#include "setup/PackageDirectory.h"
+
+#include "tests/setup/TestImages.h"
+
+#include <gtest/gtest.h>
+
+using namespace setup;
+
+namespace {
+
+PackageHeader parse(const std::vector<uint8_t>& block, bool* malformed = nullptr)
+{
+    PackageHeader header;
+    CopyToHeaderStruct(block.data(), uint32_t(block.size()), header, malformed);
+    return header;
+}
+
+std::vector<uint8_t> directoryOf(const std::vector<uint8_t>& payload)
+{
+    const size_t n = payload.size();
+    const uint32_t cbSize =
+        payload[n - 4] | payload[n - 3] << 8 | payload[n - 2] << 16 | uint32_t(payload[n - 1]) << 24;
+    return std::vector<uint8_t>(payload.end() - cbSize, payload.end());
+}
+
+} // namespace
+
+TEST(PackageDirectory, ShippedLayoutBodiesReversedDirectoryInOrder)
+{
+    const std::vector<std::pair<std::string, size_t>> shipped = {
+        {"extaction.bin", 87}, {"OrvaneKavariStart.exe", 6033184},
+        {"firefox.json", 230}, {"edge.json", 357},
+        {"chrome.json", 237},  {".", 0}};
+    std::vector<PackageItem> items;
+    for (const auto& [name, size] : shipped)
+        items.push_back({name, std::vector<uint8_t>(size, uint8_t(name[0]))});
+    const auto payload = buildPayload(items);
+    const auto directory = directoryOf(payload);
+    EXPECT_EQ(payload.size(), 6034008u + 87 + directory.size());
+
+    bool malformed = true;
+    const PackageHeader header = parse(directory, &malformed);
+    EXPECT_FALSE(malformed);
+    EXPECT_EQ(header.cbSize, directory.size());
+    ASSERT_EQ(header.Count, 6u);
+    // Entry numbers run backwards through the block: entry 5 is the first one read forwards.
+    const std::vector<std::pair<std::string, uint32_t>> expected = {{".", 0},
+                                                                    {"chrome.json", 0},
+                                                                    {"edge.json", 237},
+                                                                    {"firefox.json", 594},
+                                                                    {"OrvaneKavariStart.exe", 824},
+                                                                    {"extaction.bin", 6034008}};
+    for (uint32_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(header.pFile[i].szFileName, expected[i].first);
+        EXPECT_EQ(header.pFile[i].Offset, expected[i].second) << i;
+        EXPECT_EQ(header.pFile[i].Length, expected[i].first.size());
+        EXPECT_EQ(header.pFile[i].Size, shipped[5 - i].second);
+    }
+    EXPECT_EQ(payload[824], 'O');
+    EXPECT_EQ(payload[6034008], 'e');
+}
+
+TEST(PackageDirectory, CountZeroAndEmptyNames)
+{
+    EXPECT_EQ(buildPayload({}), (std::vector<uint8_t>{0, 0, 0, 0, 8, 0, 0, 0}));
+    PackageHeader header = parse(buildPayload({}));
+    EXPECT_EQ(header.Count, 0u);
+    EXPECT_TRUE(header.pFile.empty());
+
+    header = parse(buildPayload({{"", {1, 2, 3}}, {"a", {}}}));
+    ASSERT_EQ(header.Count, 2u);
+    EXPECT_EQ(header.pFile[1].szFileName, "");
+    EXPECT_EQ(header.pFile[1].Size, 3u);
+    EXPECT_EQ(header.pFile[0].szFileName, "a");
+}
+
+TEST(PackageDirectory, HostileCountersYieldAnEmptyTable)
+{
+    const auto good = buildPayload({{"one", {1}}, {"two", {2, 2}}});
+    bool malformed = false;
+
+    auto bigCount = good;
+    testimages::put32(bigCount, bigCount.size() - 8, 0xFFFFFFFF);
+    PackageHeader header = parse(bigCount, &malformed);
+    EXPECT_TRUE(malformed);
+    EXPECT_EQ(header.Count, 0u);
+    EXPECT_TRUE(header.pFile.empty());
+
+    // A name length that reaches one byte before the block's start.
+    auto longName = good;
+    const size_t firstLength = longName.size() - 8 - 12; // entry 0's Length field
+    testimages::put32(longName, firstLength, uint32_t(longName.size() - 8 - 12 + 1));
+    parse(longName, &malformed);
+    EXPECT_TRUE(malformed);
+    testimages::put32(longName, firstLength, uint32_t(longName.size() - 8 - 12));
+    testimages::put32(longName, longName.size() - 8, 1);
+    header = parse(longName, &malformed); // exactly to the start: still inside
+    EXPECT_FALSE(malformed);
+    ASSERT_EQ(header.Count, 1u);
+    EXPECT_EQ(header.pFile[0].szFileName.size(), longName.size() - 20);
+
+    for (uint32_t len = 0; len < 8; ++len) {
+        header = parse(std::vector<uint8_t>(len, 0xFF), &malformed);
+        EXPECT_TRUE(malformed);
+        EXPECT_EQ(header.Count, 0u);
+    }
+}
+
+TEST(PackageDirectory, ItemNamesMustBePlainWindowsFileNames)
+{
+    for (const char* ok :
+         {"extaction.bin", "OrvaneKavariStart.exe", "a b.txt", "CONSOLE.txt", "com0", "LPT10"})
+        EXPECT_EQ(itemNameProblem(ok, true), "") << ok;
+    EXPECT_EQ(itemNameProblem(".", false), "");
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "c:x", "x.", "x ", "CON", "nul.txt", "Com1",
+                            "lpt9.log", "aux .txt", "tab\there", "caf\xC3\xA9", "what?"})
+        EXPECT_NE(itemNameProblem(bad, true), "") << bad;
+}

@@ -1,0 +1,217 @@
+// The package's CRC, the image-end arithmetic, the package search and the header checks.
+#include "setup/PackageFormat.h"
+
+#include "setup/Crc16.h"
+#include "tests/setup/TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace setup;
+using testimages::ImageShape;
+
+namespace {
+
+// The published two-table Modbus algorithm, tables rebuilt bit by bit: the yardstick.
+uint32_t modbusTableCrc(const uint8_t* p, size_t n)
+{
+    static uint8_t tableHi[256], tableLo[256];
+    static bool ready = [] {
+        for (unsigned i = 0; i < 256; ++i) {
+            unsigned crc = i;
+            for (int b = 0; b < 8; ++b)
+                crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+            tableHi[i] = uint8_t(crc);
+            tableLo[i] = uint8_t(crc >> 8);
+        }
+        return true;
+    }();
+    (void)ready;
+    if (n == 0)
+        return 0xFFFF;
+    uint8_t hi = 0xFF, lo = 0xFF;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t index = p[i] ^ hi;
+        hi = tableHi[index] ^ lo;
+        lo = tableLo[index];
+    }
+    return hi * 256u + lo;
+}
+
+std::vector<uint8_t> withPackage(std::vector<uint8_t> image, const std::vector<uint8_t>& block)
+{
+    const auto header = makePackageHeader(block);
+    image.insert(image.end(), header.begin(), header.end());
+    image.insert(image.end(), block.begin(), block.end());
+    return image;
+}
+
+const std::vector<uint8_t> kMagic = {'M', 'I', 'P', '!'};
+
+} // namespace
+
+TEST(Crc16, MatchesThePublishedTablesAndCheckValue)
+{
+    const std::string check = "123456789";
+    EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x374Bu);
+    EXPECT_EQ(Crc16(nullptr, 0), 0xFFFFu);
+
+    std::mt19937 rng(7);
+    std::vector<uint8_t> data(4096 + 16);
+    for (auto& b : data)
+        b = uint8_t(rng());
+    // Every length up to a few slices, at every alignment: the 8-byte steps and the tail.
+    for (size_t offset = 0; offset < 8; ++offset)
+        for (size_t n = 0; n < 70; ++n)
+            ASSERT_EQ(Crc16(&data[offset], n), modbusTableCrc(&data[offset], n)) << offset << "+" << n;
+    EXPECT_EQ(Crc16(data.data(), data.size()), modbusTableCrc(data.data(), data.size()));
+}
+
+TEST(ImageEnd, AddsOneWholeAlignmentToHeadersAndSections)
+{
+    // The shape of the shipped file: 288 + 248 + 5 * 40 + 625,152 = 625,888 -> 626,176.
+    ImageShape shipped{288, 224, 512, {0x7A000, 0x10000, 0x2200, 0x200, 0xC600}};
+    ASSERT_EQ(288u + 248 + 200 + 0x7A000 + 0x10000 + 0x2200 + 0x200 + 0xC600, 625888u);
+    auto image = testimages::makeImage(shipped);
+    MemoryReader reader(image.data(), image.size());
+    const ImageEnd end = computeImageEnd(reader);
+    EXPECT_EQ(end.offset, 626176u);
+    EXPECT_EQ(end.stop, ImageEndStop::Complete);
+
+    // A sum that is already aligned still gets a whole alignment more: not a round-up.
+    ImageShape aligned{0x80, 224, 0x200, {0x200 - (0x80 + 248 + 40)}};
+    image = testimages::makeImage(aligned);
+    MemoryReader alignedReader(image.data(), image.size());
+    EXPECT_EQ(computeImageEnd(alignedReader).offset, 0x400u);
+}
+
+TEST(ImageEnd, StopsEarlyWhereTheHeadersEnd)
+{
+    auto offsetOf = [](const std::vector<uint8_t>& bytes) {
+        MemoryReader reader(bytes.data(), bytes.size());
+        return computeImageEnd(reader);
+    };
+    // A 64-bit image takes the exit behind the signature.
+    auto image = testimages::makeImage({0x100, 240, 512, {0x600}});
+    EXPECT_EQ(offsetOf(image).offset, 0x104u);
+    EXPECT_EQ(offsetOf(image).stop, ImageEndStop::NotPe32);
+
+    EXPECT_EQ(offsetOf({}).offset, 0u); // not even a DOS header
+
+    image = testimages::makeImage({0x80, 224, 512, {0x200, 0x200}});
+    auto cut = std::vector<uint8_t>(image.begin(), image.begin() + 0x80 + 24);
+    EXPECT_EQ(offsetOf(cut).offset, 0x80u + 24); // no optional header
+    cut = std::vector<uint8_t>(image.begin(), image.begin() + 0x80 + 248 + 40);
+    EXPECT_EQ(offsetOf(cut).offset, 0x80u + 248 + 40 + 0x200); // second section header missing
+    EXPECT_EQ(offsetOf(cut).stop, ImageEndStop::SectionTableCut);
+
+    image = testimages::makeImage({0x80, 224, 0, {0x200}});
+    EXPECT_EQ(offsetOf(image).offset, 0x80u + 248 + 40 + 0x200); // FileAlignment 0: no division
+    EXPECT_EQ(offsetOf(image).stop, ImageEndStop::ZeroAlignment);
+
+    // e_lfanew far beyond the file: the 32-bit sum wraps, and nothing outside the file is read.
+    image = testimages::makeImage({0x80, 224, 512, {}});
+    testimages::put32(image, 60, 0xFFFFFFFE);
+    EXPECT_EQ(offsetOf(image).offset, 2u);
+}
+
+TEST(LocatePackage, FindsTheMagicAtOrBehindTheStart)
+{
+    auto find = [](const std::vector<uint8_t>& file, uint32_t start, uint64_t* after = nullptr) {
+        MemoryReader reader(file.data(), file.size());
+        const bool found = LocatePackage(reader, start);
+        if (after)
+            *after = reader.position();
+        return found;
+    };
+    uint64_t after = 0;
+    std::vector<uint8_t> file(1000, 0);
+    std::copy(kMagic.begin(), kMagic.end(), file.begin() + 600);
+    EXPECT_TRUE(find(file, 600, &after));
+    EXPECT_EQ(after, 604u);
+
+    // Behind padding, at every place around the seam of the first two blocks (start + 4 + 512).
+    for (uint32_t at = 500; at < 540; ++at) {
+        std::vector<uint8_t> padded(2000, 0);
+        std::copy(kMagic.begin(), kMagic.end(), padded.begin() + at);
+        ASSERT_TRUE(find(padded, 10, &after)) << at;
+        EXPECT_EQ(after, at + 4u);
+    }
+    // Occurrences starting at start+1..start+3 are never seen; start+4 is.
+    for (uint32_t shift = 1; shift <= 4; ++shift) {
+        std::vector<uint8_t> near(600, 0);
+        std::copy(kMagic.begin(), kMagic.end(), near.begin() + 100 + shift);
+        EXPECT_EQ(find(near, 100), shift == 4) << shift;
+    }
+    // The last four bytes of a file, reached through a final short block.
+    std::vector<uint8_t> tail(3000, 0);
+    std::copy(kMagic.begin(), kMagic.end(), tail.end() - 4);
+    EXPECT_TRUE(find(tail, 0));
+    EXPECT_FALSE(find(std::vector<uint8_t>(3000, 0), 0));
+    EXPECT_FALSE(find(tail, 5000)); // start beyond the end
+}
+
+TEST(LocatePackage, EarlyImageEndFindsTheFirstMagicInsideTheImage)
+{
+    // A 64-bit image stops the arithmetic behind its signature; a stray magic in the image wins.
+    auto image = testimages::makeImage({0x80, 240, 512, {0x400}});
+    image.resize(0x800, 0);
+    std::copy(kMagic.begin(), kMagic.end(), image.begin() + 0x300);
+    auto file = withPackage(image, std::vector<uint8_t>(40, 1));
+    MemoryReader reader(file.data(), file.size());
+    const ImageEnd end = computeImageEnd(reader);
+    ASSERT_EQ(end.offset, 0x84u);
+    const PackageBlock block = readPackage(reader, end.offset);
+    EXPECT_EQ(block.magicOffset, 0x300u);
+}
+
+TEST(ReadPackage, ChecksInTheSetupProgramsOrder)
+{
+    const auto image = testimages::makeImage({});
+    const uint32_t end = testimages::expectedEnd({});
+    auto check = [&](const std::vector<uint8_t>& file) {
+        MemoryReader reader(file.data(), file.size());
+        return readPackage(reader, end);
+    };
+
+    std::vector<uint8_t> block(100);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = uint8_t(i * 7);
+    auto good = withPackage(image, block);
+    good.insert(good.end(), 300, 0xEE); // a signature behind the package is ignored
+    PackageBlock result = check(good);
+    EXPECT_EQ(result.check, PackageCheck::Ok);
+    EXPECT_EQ(result.magicOffset, end);
+    EXPECT_EQ(result.data, block);
+    EXPECT_EQ(result.uiCrc, Crc16(block.data(), block.size()));
+
+    EXPECT_EQ(check(image).check, PackageCheck::InvalidPackage);
+
+    // 16 bytes behind the magic are too few, 17 are enough to go on.
+    auto shortFile = withPackage(image, {});
+    shortFile.resize(end + 4 + 16, 0);
+    EXPECT_EQ(check(shortFile).check, PackageCheck::Corrupted1);
+    shortFile.push_back(0);
+    EXPECT_NE(check(shortFile).check, PackageCheck::Corrupted1);
+
+    auto tooLong = good;
+    testimages::put32(tooLong, end + 4, uint32_t(tooLong.size()));
+    EXPECT_EQ(check(tooLong).check, PackageCheck::Corrupted2);
+    testimages::put32(tooLong, end + 4, uint32_t(tooLong.size() - 1));
+    EXPECT_EQ(check(tooLong).check, PackageCheck::CrcMismatch); // zero-filled past the end
+
+    auto flipped = good;
+    flipped[end + 12 + 50] ^= 0x10;
+    result = check(flipped);
+    EXPECT_EQ(result.check, PackageCheck::CrcMismatch);
+    EXPECT_NE(result.ncrc, result.uiCrc);
+    EXPECT_STREQ(packageCheckMessage(result.check), "InstallKavariAddOn>>crc verification failed.");
+
+    // An empty block with the CRC of nothing passes every check here.
+    auto empty = withPackage(image, {});
+    empty.resize(empty.size() + 20, 0);
+    result = check(empty);
+    EXPECT_EQ(result.check, PackageCheck::Ok);
+    EXPECT_EQ(result.uiCrc, 0xFFFFu);
+}
