@@ -27,6 +27,12 @@ public:
     ProgressBar& operator=(const ProgressBar&) = delete;
 
     void update(uint64_t done);
+    // For work whose size is learnt only once it has started.
+    void update(uint64_t done, uint64_t total)
+    {
+        mTotal = total;
+        update(done);
+    }
     // Clears the bar's line, if it was drawn.
     void finish();
 
