@@ -35,6 +35,14 @@ template <size_t N> bool readSome(ByteReader& file, std::array<uint8_t, N>& buff
 
 } // namespace
 
+uint32_t packageMagic()
+{
+    // volatile keeps the compiler from folding the rotation back into the plain constant.
+    static volatile uint32_t rotated = (kPackageMagic << 8) | (kPackageMagic >> 24);
+    const uint32_t value = rotated;
+    return (value >> 8) | (value << 24);
+}
+
 // The headers as the arithmetic reads them (offsets within each read):
 //
 //   DOS header, 64 bytes          file header, 20 bytes        optional header, 224 bytes
@@ -90,9 +98,9 @@ ImageEnd computeImageEnd(ByteReader& file)
 
 bool LocatePackage(ByteReader& file, uint32_t start)
 {
+    const uint32_t magic = packageMagic();
     std::array<uint8_t, 4> head{};
-    if (file.seek(start) && file.read(head.data(), head.size()) == head.size() &&
-        le32(head.data()) == kPackageMagic)
+    if (file.seek(start) && file.read(head.data(), head.size()) == head.size() && le32(head.data()) == magic)
         return true;
 
     constexpr size_t kBlock = 512;
@@ -106,7 +114,7 @@ bool LocatePackage(ByteReader& file, uint32_t start)
             return false;
         lastRead = file.read(block.data(), kBlock);
         for (size_t i = 0; i + 4 <= kBlock; ++i) {
-            if (le32(&block[i]) == kPackageMagic)
+            if (le32(&block[i]) == magic)
                 return file.seek(position + i + 4);
         }
         // Back by 3 so that a magic split across two blocks is whole in the next one. A short
@@ -180,7 +188,7 @@ std::vector<uint8_t> makePackageHeader(const std::vector<uint8_t>& block)
 {
     std::vector<uint8_t> header;
     header.reserve(kPackageHeaderSize);
-    putLe32(header, kPackageMagic);
+    putLe32(header, packageMagic());
     putLe32(header, static_cast<uint32_t>(block.size()));
     putLe32(header, Crc16(block.data(), block.size()));
     return header;

@@ -9,6 +9,11 @@
 namespace setup {
 
 constexpr uint32_t kPackageMagic = 0x2150494D; // "MIP!" read as a little-endian word
+
+// The magic as the setup program's code must use it. Where the image-end arithmetic stops early
+// (a 64-bit build), the search starts inside the program's own image, so the program must not
+// carry the four bytes anywhere: they are kept rotated and turned back at run time.
+uint32_t packageMagic();
 constexpr uint32_t kPackageHeaderSize = 12;
 
 // Why the image-end arithmetic stopped where it did. Only `Complete` is the true end of a PE32

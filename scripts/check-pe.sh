@@ -1,0 +1,54 @@
+#!/bin/sh
+# Static checks of a shipped Windows program, for machines that cannot run it:
+#   check-pe.sh EXE gui|console [installer]
+# It must be a PE image of the build's machine with the given subsystem, and import no DLL
+# beyond the system's (the C and C++ runtimes are linked in). An installer stub must also carry
+# the as-invoker manifest and, as PE32, end exactly where the setup program computes its image
+# end, so that kvpack can put the package there.
+set -eu
+exe=$1
+subsystem=$2
+kind=${3:-}
+fail() { echo "check-pe: $exe: $*" >&2; exit 1; }
+
+[ -f "$exe" ] || fail "no such file"
+objdump=
+for prefix in i686-w64-mingw32 x86_64-w64-mingw32; do
+  command -v $prefix-objdump >/dev/null 2>&1 && objdump=$prefix-objdump && break
+done
+[ -n "$objdump" ] || fail "no mingw objdump to read it with"
+info=$($objdump -p "$exe") || fail "not a PE image"
+
+case "$subsystem" in
+  gui) want='(Windows GUI)' ;;
+  console) want='(Windows CUI)' ;;
+  *) fail "unknown subsystem $subsystem" ;;
+esac
+echo "$info" | grep -q "^Subsystem.*$want" || fail "subsystem is not $subsystem"
+
+dlls=$(echo "$info" | sed -n 's/^[[:space:]]*DLL Name: //p')
+for dll in $dlls; do
+  case "$(echo "$dll" | tr 'A-Z' 'a-z')" in
+    lib*.dll) fail "imports $dll, which is not a system DLL (link the runtime statically)" ;;
+  esac
+done
+
+if [ "$kind" = installer ]; then
+  grep -q 'level="asInvoker"' "$exe" || fail "no as-invoker manifest"
+  echo "$info" | grep -q '^Magic.*(PE32)$' || fail "not a PE32 image"
+  u32() { od -An -t u4 -j "$1" -N 4 "$exe" | tr -d ' '; }
+  u16() { od -An -t u2 -j "$1" -N 2 "$exe" | tr -d ' '; }
+  lfanew=$(u32 60)
+  sections=$(u16 $((lfanew + 6)))
+  alignment=$(u32 $((lfanew + 24 + 36)))
+  end=$((lfanew + 248))
+  i=0
+  while [ $i -lt "$sections" ]; do
+    end=$((end + 40 + $(u32 $((lfanew + 248 + 40 * i + 16)))))
+    i=$((i + 1))
+  done
+  end=$(((end / alignment + 1) * alignment))
+  size=$(wc -c < "$exe" | tr -d ' ')
+  [ "$end" -eq "$size" ] || fail "computed image end $end differs from the file size $size"
+fi
+echo "check-pe: $exe: ok (${subsystem}${kind:+, $kind})"
