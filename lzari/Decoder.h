@@ -1,0 +1,77 @@
+// The one LZARI decoding core, fed by a source of compressed bytes and drained in caller buffers.
+#pragma once
+
+#include "lzari/Model.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace lzari {
+
+// Hands out the compressed stream piece by piece; an empty piece means the stream has ended.
+class ByteSource {
+public:
+    struct Piece {
+        const uint8_t* data;
+        size_t size;
+    };
+    virtual ~ByteSource() = default;
+    virtual Piece next() = 0;
+};
+
+// Contract: reads only the pieces its source hands out and writes only into the buffer given to
+// decodeSome(). Any byte string decodes: bits past the end read as 1, ring positions that a
+// damaged stream reads before writing hold 0, and a last match running past textSize() is produced
+// whole. The counters are 64-bit, so a length field near 4 GiB ends instead of wrapping around.
+class Decoder {
+public:
+    // Reads the length field (throws ReadError when the source has fewer than 4 bytes) and, unless
+    // it is 0, the first kStartupBits bits.
+    explicit Decoder(ByteSource& source);
+
+    uint32_t textSize() const { return mTextSize; }
+    // Bytes produced so far: textSize() once finished, or up to kMaxMatch - 1 more.
+    uint64_t count() const { return mCount; }
+    bool finished() const { return mCount >= mTextSize; }
+
+    // Decodes codes into out[0..room) while the stream lasts and room for a longest match is left,
+    // stopping early after the code that passes the next progress mark. Returns the bytes written.
+    size_t decodeSome(uint8_t* out, size_t room);
+
+    // True once after each code that passed a progress mark (every kProgressStep bytes), the
+    // moments at which the setup program has always printed its progress line.
+    bool takeProgressMark();
+
+private:
+    uint32_t nextBit()
+    {
+        if (mBitCount == 0) {
+            refillBits();
+        }
+        const uint32_t bit = static_cast<uint32_t>(mBits >> 63);
+        mBits <<= 1;
+        --mBitCount;
+        return bit;
+    }
+    void refillBits();
+
+    ByteSource& mSource;
+    const uint8_t* mIn = nullptr;
+    const uint8_t* mInEnd = nullptr;
+    bool mInputEnded = false;
+    uint64_t mBits = 0; // unread bits, next one at the top
+    uint32_t mBitCount = 0;
+
+    uint32_t mTextSize = 0;
+    uint64_t mCount = 0;
+    uint64_t mProgressMark = 0;
+    uint32_t mLow = 0;
+    uint32_t mHigh = kQ4;
+    uint32_t mValue = 0;
+    uint32_t mRingPos = kInitialFill;
+    SymbolModel mSymbols;
+    std::array<uint8_t, kRingSize> mRing{};
+};
+
+} // namespace lzari

@@ -1,0 +1,90 @@
+// Opening the two files of LZARI::DecodeFile and pumping them through the decoding core.
+#include "lzari/LZARI.h"
+
+#include "lzari/Codec.h"
+#include "lzari/Decoder.h"
+#include "platform/TextConvert.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+UniqueFile openFile(const std::wstring& path, bool forWriting)
+{
+#ifdef _WIN32
+    return UniqueFile(_wfopen(path.c_str(), forWriting ? L"wb" : L"rb"));
+#else
+    return UniqueFile(std::fopen(platform::wideToUtf8(path).c_str(), forWriting ? "wb" : "rb"));
+#endif
+}
+
+constexpr size_t kBufferSize = 64 * 1024;
+
+class FileSource : public lzari::ByteSource {
+public:
+    explicit FileSource(std::FILE* file) : mFile(file), mBuffer(kBufferSize) {}
+    Piece next() override
+    {
+        // A read error ends the stream like the end of the file does.
+        const size_t got = std::fread(mBuffer.data(), 1, mBuffer.size(), mFile);
+        return {mBuffer.data(), got};
+    }
+
+private:
+    std::FILE* mFile;
+    std::vector<uint8_t> mBuffer;
+};
+
+void printCount(uint64_t count, char end)
+{
+    if (count <= 0xFFFFFFFFu) {
+        std::printf(end == '\r' ? "%12lu\r" : "%12lu\n", static_cast<unsigned long>(count));
+    } else {
+        // Only a damaged stream whose length field is near 4 GiB counts this far.
+        std::printf(end == '\r' ? "%12llu\r" : "%12llu\n", static_cast<unsigned long long>(count));
+    }
+}
+
+} // namespace
+
+void LZARI::DecodeFile(const std::wstring& in, const std::wstring& out)
+{
+    // The output is only created once the input is known to open, so a missing input leaves an
+    // existing output untouched.
+    UniqueFile input = openFile(in, false);
+    if (!input) {
+        return;
+    }
+    UniqueFile output = openFile(out, true);
+    if (!output) {
+        return;
+    }
+    FileSource source(input.get());
+    std::unique_ptr<lzari::Decoder> decoder;
+    try {
+        decoder = std::make_unique<lzari::Decoder>(source);
+    } catch (const lzari::ReadError&) {
+        std::printf("\n%s\n", "Read Error");
+        throw;
+    }
+    if (decoder->textSize() == 0) {
+        return;
+    }
+    std::vector<uint8_t> buffer(kBufferSize);
+    while (!decoder->finished()) {
+        const size_t written = decoder->decodeSome(buffer.data(), buffer.size());
+        // Write errors go unchecked: the caller judges the output by what it can read back.
+        std::fwrite(buffer.data(), 1, written, output.get());
+        if (decoder->takeProgressMark()) {
+            printCount(decoder->count(), '\r');
+        }
+    }
+    printCount(decoder->count(), '\n');
+}

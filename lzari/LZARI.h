@@ -1,0 +1,26 @@
+// The setup program's LZARI decoder: one compressed file in, one decompressed file out.
+#pragma once
+
+#include <string>
+
+namespace lzari {
+class Decoder;
+}
+
+// Decodes with the core of lzari/Decoder.h, so the output is byte for byte what lzari::decode()
+// returns, overshoot of a damaged stream's last match included. Progress goes to standard output as
+// "%12lu\r" lines every 1024 bytes and a final "%12lu\n" line.
+class LZARI {
+public:
+    LZARI() = default;
+    virtual ~LZARI() = default;
+    LZARI(const LZARI&) = delete;
+    LZARI& operator=(const LZARI&) = delete;
+
+    // Streams the input file into the output file through 64 KiB buffers. If either file cannot be
+    // opened nothing is decoded and nothing is reported (an input that does not open leaves the output
+    // uncreated); the caller learns of success by opening the output. An input shorter than 4 bytes prints
+    // "\nRead Error\n", leaves the output empty and throws lzari::ReadError (code() == 1). Every call decodes
+    // from a fresh state, so one object may decode several files.
+    void DecodeFile(const std::wstring& in, const std::wstring& out);
+};

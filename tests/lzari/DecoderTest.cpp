@@ -1,0 +1,143 @@
+// The decoder must give the plain reference decoder's bytes for every stream, damaged ones included.
+#include "ReferenceLzari.h"
+#include "TestData.h"
+#include "lzari/Codec.h"
+
+#include <gtest/gtest.h>
+
+using lzari_reference::Token;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+constexpr uint64_t kNoLimit = ~uint64_t{0};
+
+Bytes decodeFast(const Bytes& stream)
+{
+    return lzari::decode(stream.data(), stream.size(), kNoLimit);
+}
+
+Bytes decodeReference(const Bytes& stream)
+{
+    Bytes out;
+    EXPECT_TRUE(lzari_reference::decode(stream, out));
+    return out;
+}
+
+} // namespace
+
+TEST(LzariDecode, SmallStreams)
+{
+    EXPECT_EQ(decodeFast({0, 0, 0, 0}), Bytes{});
+    EXPECT_EQ(decodeFast({0, 0, 0, 0, 0x12, 0x34}), Bytes{});
+    // An all-ones bit stream selects rank 1, which at the start is the byte 00.
+    EXPECT_EQ(decodeFast({1, 0, 0, 0}), Bytes{0});
+    EXPECT_EQ(decodeFast({5, 0, 0, 0}), Bytes(5, 0));
+    EXPECT_EQ(decodeFast({2, 0, 0, 0, 0x61, 0x62, 0x63}), (Bytes{0xC2, 0xAC}));
+}
+
+TEST(LzariDecode, ShortHeaderIsTheReadErrorCarryingOne)
+{
+    for (const Bytes& stream : {Bytes{}, Bytes{1}, Bytes{1, 0, 0}}) {
+        try {
+            decodeFast(stream);
+            ADD_FAILURE() << "no read error for " << stream.size() << " bytes";
+        } catch (const lzari::ReadError& error) {
+            EXPECT_EQ(error.code(), 1);
+        }
+    }
+}
+
+TEST(LzariDecode, RefusesLengthFieldAboveTheLimit)
+{
+    const Bytes stream{0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_THROW(lzari::decode(stream.data(), stream.size(), 1 << 20), lzari::OutputLimitError);
+    const Bytes five{5, 0, 0, 0};
+    EXPECT_EQ(lzari::decode(five.data(), five.size(), 5).size(), 5u);
+    EXPECT_THROW(lzari::decode(five.data(), five.size(), 4), lzari::OutputLimitError);
+}
+
+TEST(LzariDecode, MatchesReachTheWholeRing)
+{
+    // Position 0 repeats the byte just written; at the start that is the last initial space.
+    EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(4, {{'x'}, {256, 0}})), (Bytes{'x', 'x', 'x', 'x'}));
+    EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(3, {{256, 0}})), Bytes(3, ' '));
+    // Position 4095 copies from the write position itself: at the start the ring bytes nothing has
+    // written yet, which hold 0; after a full turn the byte written 4096 bytes earlier.
+    EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(5, {{258, 4095}})), Bytes(5, 0));
+    EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(3, {{256, 4036}})), (Bytes{0, ' ', ' '}));
+
+    const Bytes block = lzari_testdata::noise(4096, 7);
+    std::vector<Token> tokens;
+    for (uint8_t byte : block) {
+        tokens.push_back({byte});
+    }
+    tokens.push_back({256 + 57, 4095});
+    Bytes expected = block;
+    expected.insert(expected.end(), block.begin(), block.begin() + 60);
+    EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(4096 + 60, tokens)), expected);
+}
+
+TEST(LzariDecode, LastMatchRunningPastTheLengthIsWrittenWhole)
+{
+    const Bytes stream = lzari_reference::encodeTokens(2, {{'a'}, {256 + 57, 0}});
+    EXPECT_EQ(decodeFast(stream), Bytes(61, 'a'));
+    EXPECT_EQ(decodeReference(stream), Bytes(61, 'a'));
+}
+
+TEST(LzariDecode, HalvesTheCountsAtTheirCeilingRoundingUp)
+{
+    // Over 32767 codes: the model is halved at least once, and the stream is sensitive to the way.
+    const Bytes input = lzari_testdata::text(40000, 3);
+    std::vector<Token> tokens;
+    for (uint8_t byte : input) {
+        tokens.push_back({byte});
+    }
+    const Bytes stream = lzari_reference::encodeTokens(uint32_t(input.size()), tokens);
+    EXPECT_EQ(decodeFast(stream), input);
+
+    Bytes wrong;
+    ASSERT_TRUE(lzari_reference::decode(stream, wrong, 32768, true));
+    EXPECT_NE(wrong, input);
+    ASSERT_TRUE(lzari_reference::decode(stream, wrong, 32767, false));
+    EXPECT_NE(wrong, input);
+}
+
+TEST(LzariDecode, AgreesWithTheReferenceOnDamagedStreams)
+{
+    lzari_testdata::Random random(11);
+    for (int round = 0; round < 300; ++round) {
+        // Random bits behind length fields from 1 byte to 70000: codes, matches and halvings alike.
+        const uint32_t length = 1 + random.below(round % 10 == 0 ? 70000 : 3000);
+        Bytes stream = lzari_testdata::noise(random.below(round % 3 == 0 ? 64 : 4000), round);
+        stream.insert(stream.begin(), {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), 0});
+        ASSERT_EQ(decodeFast(stream), decodeReference(stream)) << "round " << round;
+    }
+}
+
+TEST(LzariDecode, AgreesWithTheReferenceOnCutAndFlippedStreams)
+{
+    const Bytes input = lzari_testdata::executableLike(30000, 5);
+    const Bytes stream = lzari_reference::greedyEncode(input);
+    ASSERT_EQ(decodeFast(stream), input);
+    lzari_testdata::Random random(13);
+    for (int round = 0; round < 40; ++round) {
+        Bytes damaged = stream;
+        damaged.resize(4 + random.below(uint32_t(stream.size() - 4)));
+        damaged[4 + random.below(uint32_t(damaged.size() - 4))] ^= uint8_t(1 << random.below(8));
+        ASSERT_EQ(decodeFast(damaged), decodeReference(damaged)) << "round " << round;
+    }
+}
+
+TEST(LzariDecode, ReportsProgressEvery1024Bytes)
+{
+    std::vector<uint64_t> seen;
+    const Bytes stream{0xB8, 0x0B, 0, 0}; // 3000 zero bytes, one literal at a time
+    const Bytes out =
+        lzari::decode(stream.data(), stream.size(), kNoLimit, [&](uint64_t done, uint64_t total) {
+            EXPECT_EQ(total, 3000u);
+            seen.push_back(done);
+        });
+    EXPECT_EQ(out, Bytes(3000, 0));
+    EXPECT_EQ(seen, (std::vector<uint64_t>{1, 1025, 2049}));
+}
