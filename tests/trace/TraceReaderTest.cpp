@@ -1,0 +1,196 @@
+// The reader on good, cut, unfinished and damaged files: it reads what can be trusted, names
+// what cannot, and never steps outside the bytes.
+#include "TraceTestFile.h"
+#include "trace/TraceBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+using namespace trace;
+using trace_test::readAll;
+using trace_test::TestFile;
+
+namespace {
+
+// A small file whose ring has wrapped, with every kind of string: the seed of the reader's
+// fuzz corpus, kept as a golden file so the bytes of the format cannot drift.
+std::vector<uint8_t> smallWrappedFile()
+{
+    TestFile file(1024, 0x01020304);
+    TraceRing ring = file.ring();
+    TraceRecordInfo info;
+    info.processId = 4242;
+    info.threadId = 77;
+    for (uint32_t i = 0; i < 14; ++i) {
+        info.level = 1u << (i % 4);
+        info.seconds = 1796461623 + i;
+        info.milliseconds = static_cast<uint16_t>(i * 71);
+        info.hasHighResTime = i % 3 == 0;
+        info.highResTimeUs = 1000000ull * i;
+        const std::string text = "line " + std::to_string(i) + " caf\xC3\xA9";
+        if (i % 2 == 0) {
+            writeTraceRecord(ring, info, TraceStrings8{"DPX", i % 4 == 0 ? "cat" : "", text, {}});
+        } else {
+            const std::u16string wide =
+                u"wide " + std::u16string(1, char16_t(u'0' + i % 10)) + u" \u00fc\u20ac";
+            writeTraceRecord(ring, info, TraceStrings16{u"setup.exe", {}, wide, i == 5 ? u"rec" : u""});
+        }
+    }
+    return file.bytes;
+}
+
+void expectOnlyProblem(const trace_test::Collector& c, const std::string& start)
+{
+    ASSERT_FALSE(c.result.problems.empty()) << "expected: " << start;
+    EXPECT_EQ(c.result.problems[0].rfind(start, 0), 0u) << c.result.problems[0];
+}
+
+} // namespace
+
+TEST(TraceReader, SmallWrappedFileMatchesTheCorpusSeed)
+{
+    const std::vector<uint8_t> bytes = smallWrappedFile();
+    const auto c = readAll(bytes);
+    ASSERT_TRUE(c.result.problems.empty()) << c.result.problems[0];
+    EXPECT_TRUE(c.result.wrapped);
+    ASSERT_FALSE(c.records.empty());
+    EXPECT_EQ(c.records.back().sequence, 14u);
+    EXPECT_EQ(c.records.back().text, "wide 3 \xC3\xBC\xE2\x82\xAC");
+
+    const std::string path = std::string(KV_SOURCE_DIR) + "/fuzz/corpus/trace_reader/small_wrapped.kvl";
+    if (std::getenv("KV_UPDATE_GOLDEN") != nullptr)
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> golden((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(golden, bytes) << "the trace format changed; set KV_UPDATE_GOLDEN=1 only if that is intended";
+}
+
+TEST(TraceReader, UnfinishedRecordIsReportedNotShown)
+{
+    TestFile file(4096);
+    for (int i = 0; i < 3; ++i)
+        file.write("r" + std::to_string(i));
+    file.bytes[kHeaderSize + 60 + record_offset::kState] = 0;
+    const auto c = readAll(file.bytes);
+    EXPECT_TRUE(c.result.problems.empty()) << "an unfinished record is no damage";
+    EXPECT_FALSE(c.result.damaged());
+    ASSERT_EQ(c.records.size(), 2u);
+    EXPECT_EQ(c.records[1].text, "r2");
+    ASSERT_EQ(c.incompletes.size(), 1u);
+    EXPECT_EQ(c.incompletes[0].offset, kHeaderSize + 60);
+    EXPECT_EQ(c.incompletes[0].sequence, 2u);
+}
+
+TEST(TraceReader, FileCutAtItsWriteOffsetIsGood)
+{
+    TestFile file(1 << 16);
+    for (int i = 0; i < 5; ++i)
+        file.write("abc");
+    std::vector<uint8_t> cut(file.bytes.begin(), file.bytes.begin() + file.header().writeOffset);
+    auto c = readAll(cut);
+    EXPECT_TRUE(c.result.cut);
+    EXPECT_FALSE(c.result.damaged());
+    EXPECT_EQ(c.records.size(), 5u);
+
+    // A file of nothing but its header is what a process leaves that wrote no record.
+    TestFile empty(1 << 16);
+    c = readAll(std::vector<uint8_t>(empty.bytes.begin(), empty.bytes.begin() + kHeaderSize));
+    EXPECT_TRUE(c.result.cut);
+    EXPECT_FALSE(c.result.damaged());
+
+    // Cut inside the records: damaged, and what lies before the cut is still read.
+    cut.resize(cut.size() - 30);
+    c = readAll(cut);
+    EXPECT_TRUE(c.result.damaged());
+    EXPECT_EQ(c.records.size(), 4u);
+}
+
+TEST(TraceReader, WrappedFileShorterThanItsHeaderIsDamaged)
+{
+    std::vector<uint8_t> bytes = smallWrappedFile();
+    const uint32_t end = readTraceHeader(bytes.data(), bytes.size())->endOfValidData;
+    bytes.resize(end - 20);
+    const auto c = readAll(bytes);
+    expectOnlyProblem(c, "file is ");
+    EXPECT_GT(c.records.size(), 0u) << "the newer lap and most of the older one are still there";
+}
+
+TEST(TraceReader, ImpossibleRecordSizeStopsOnlyItsLap)
+{
+    std::vector<uint8_t> bytes = smallWrappedFile();
+    const TraceFileHeader h = *readTraceHeader(bytes.data(), bytes.size());
+    const size_t before = readAll(bytes).records.size();
+    store16(bytes.data() + h.oldestRecord, 7);
+    const auto c = readAll(bytes);
+    expectOnlyProblem(c, "record at offset " + std::to_string(h.oldestRecord) + " has an impossible size 7");
+    EXPECT_LT(c.records.size(), before);
+    EXPECT_GT(c.records.size(), 0u);
+    EXPECT_EQ(c.records.back().sequence, h.lastSequence);
+}
+
+TEST(TraceReader, StringOffsetsOutsideTheRecordSkipIt)
+{
+    TestFile file(4096);
+    file.write("one");
+    file.write("two");
+    for (const uint16_t bad : {uint16_t(0), uint16_t(51), uint16_t(60), uint16_t(0xFFFF)}) {
+        std::vector<uint8_t> bytes = file.bytes;
+        store16(bytes.data() + kHeaderSize + record_offset::kText, bad);
+        const auto c = readAll(bytes);
+        expectOnlyProblem(c, "record at offset 48 has a string outside it");
+        ASSERT_EQ(c.records.size(), 1u);
+        EXPECT_EQ(c.records[0].text, "two");
+    }
+    // A string that lost its zero ends with its record.
+    std::vector<uint8_t> bytes = file.bytes;
+    bytes[kHeaderSize + 59] = 'X';
+    const auto c = readAll(bytes);
+    EXPECT_EQ(c.records[0].text, "oneX");
+}
+
+TEST(TraceReader, HeaderFieldsPointingAnywhereAreBounded)
+{
+    const std::vector<uint8_t> good = smallWrappedFile();
+    for (const size_t field : {header_offset::kFileSize, header_offset::kEndOfValidData,
+                               header_offset::kOldestRecord, header_offset::kWriteOffset}) {
+        for (const uint32_t value : {0u, 3u, 49u, 1023u, 1024u, 1025u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+            std::vector<uint8_t> bytes = good;
+            store32(bytes.data() + field, value);
+            const auto c = readAll(bytes);
+            if (value == load32(good.data() + field))
+                continue;
+            EXPECT_TRUE(c.result.damaged()) << "field " << field << " = " << value;
+        }
+    }
+}
+
+TEST(TraceReader, ForeignFilesAreToldApart)
+{
+    const std::vector<uint8_t> zeros(4096, 0);
+    EXPECT_EQ(readAll(zeros).result.header, HeaderCheck::BadMagic);
+    std::vector<uint8_t> bytes = TestFile(4096).bytes;
+    bytes[header_offset::kVersion] = 2;
+    EXPECT_EQ(readAll(bytes).result.header, HeaderCheck::BadVersion);
+    EXPECT_EQ(readAll(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20)).result.header,
+              HeaderCheck::TooShort);
+    EXPECT_TRUE(readAll(zeros).result.damaged());
+}
+
+TEST(TraceReader, TextBecomesUtf8WhateverTheRecordHeld)
+{
+    const auto text8 = [](std::string_view s) {
+        return traceTextToUtf8({reinterpret_cast<const uint8_t*>(s.data()), s.size(), kChar8});
+    };
+    EXPECT_EQ(text8("caf\xC3\xA9"), "caf\xC3\xA9");               // valid UTF-8 stays
+    EXPECT_EQ(text8("caf\xE9"), "caf\xC3\xA9");                   // Latin-1 otherwise
+    EXPECT_EQ(text8("\xC3\xA9\xE9"), "\xC3\x83\xC2\xA9\xC3\xA9"); // one bad byte: the whole text is Latin-1
+    EXPECT_EQ(text8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80"); // an encoded surrogate is not UTF-8
+
+    const uint8_t wide[] = {'a', 0, 0x00, 0xD8, 'b', 0, 0x3D, 0xD8, 0x00, 0xDE};
+    EXPECT_EQ(traceTextToUtf8({wide, 5, kChar16}), "a\xEF\xBF\xBD"
+                                                   "b\xF0\x9F\x98\x80");
+}

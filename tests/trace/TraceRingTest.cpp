@@ -1,0 +1,207 @@
+// The ring over many random runs: what the reader walks is always exactly the records not yet
+// dropped, and room is made the way other writers of the same file expect.
+#include "TraceTestFile.h"
+#include "trace/TraceBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <random>
+
+using namespace trace;
+using trace_test::readAll;
+using trace_test::TestFile;
+
+namespace {
+
+struct Written {
+    uint32_t sequence;
+    std::string text;
+};
+
+std::string textFor(uint32_t sequence, size_t length)
+{
+    std::string text = "#" + std::to_string(sequence) + " ";
+    while (text.size() < length)
+        text += static_cast<char>('a' + text.size() % 26);
+    return text;
+}
+
+} // namespace
+
+TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
+{
+    std::mt19937 rng(20261205);
+    for (int run = 0; run < 60; ++run) {
+        const uint32_t fileSize = std::uniform_int_distribution<uint32_t>(256, 24 * 1024)(rng) & ~3u;
+        const size_t maxText = std::uniform_int_distribution<size_t>(8, run % 3 == 0 ? 2100 : 300)(rng);
+        TestFile file(fileSize);
+        std::deque<Written> held;
+        uint32_t nextSequence = 1;
+        SCOPED_TRACE("file size " + std::to_string(fileSize));
+
+        for (int step = 0; step < 400; ++step) {
+            const size_t length = std::uniform_int_distribution<size_t>(0, maxText)(rng);
+            const bool wide = rng() % 2 == 0;
+            const std::string text = textFor(nextSequence, length);
+            const std::u16string wideText(text.begin(), text.end());
+            const TraceFileHeader before = file.header();
+            TraceRing ring = file.ring();
+            const TraceRecordLayout layout = wide ? layoutTraceRecord(TraceStrings16{u"W", {}, wideText, {}})
+                                                  : layoutTraceRecord(TraceStrings8{"N", {}, text, {}});
+            const TraceWriteResult result =
+                wide ? writeTraceRecord(ring, TraceRecordInfo{}, TraceStrings16{u"W", {}, wideText, {}})
+                     : writeTraceRecord(ring, TraceRecordInfo{}, TraceStrings8{"N", {}, text, {}});
+            const TraceFileHeader after = file.header();
+
+            if (result == TraceWriteResult::Written) {
+                held.push_back({nextSequence++, text.substr(0, kMaxTextChars - 1)});
+                const uint32_t placed = after.writeOffset - layout.size;
+                // Back to the start only when the record does not fit before the end.
+                if (before.writeOffset + layout.size <= fileSize)
+                    EXPECT_EQ(placed, before.writeOffset);
+                else
+                    EXPECT_EQ(placed, kHeaderSize);
+                if (before.freeBytes < layout.size) {
+                    // Room was made: at least a sixteenth of the file, or the whole older lap.
+                    const uint32_t freed = after.freeBytes + layout.size;
+                    EXPECT_TRUE(freed >= fileSize / 16 || after.oldestRecord == kHeaderSize)
+                        << "freed " << freed << " at step " << step;
+                } else {
+                    EXPECT_EQ(after.recordCount, before.recordCount + 1) << "dropped without need";
+                }
+            } else {
+                ASSERT_EQ(result, TraceWriteResult::NoSpace);
+                // Two passes of at least a sixteenth each always fit a record no larger than that.
+                EXPECT_GT(layout.size, fileSize / 16) << "at step " << step;
+            }
+
+            const auto c = readAll(file.bytes);
+            ASSERT_TRUE(c.result.problems.empty()) << c.result.problems[0] << " at step " << step;
+            EXPECT_TRUE(c.incompletes.empty());
+            while (!held.empty() && (c.records.empty() || held.front().sequence < c.records.front().sequence))
+                held.pop_front();
+            ASSERT_EQ(c.records.size(), held.size()) << "at step " << step;
+            for (size_t i = 0; i < held.size(); ++i) {
+                ASSERT_EQ(c.records[i].sequence, held[i].sequence);
+                ASSERT_EQ(c.records[i].text, held[i].text);
+            }
+            EXPECT_EQ(after.recordCount, held.size());
+            if (!held.empty()) {
+                EXPECT_EQ(c.records.back().sequence, nextSequence - 1) << "the newest record was lost";
+            }
+            // The reader's walk agrees with every counter of the header.
+            EXPECT_EQ(c.result.wrapped, after.oldestRecord != kHeaderSize);
+            if (c.result.wrapped) {
+                EXPECT_EQ(after.freeBytes, after.oldestRecord - after.writeOffset);
+                EXPECT_LT(after.oldestRecord, after.endOfValidData);
+            } else {
+                EXPECT_EQ(after.freeBytes, fileSize - after.writeOffset);
+                EXPECT_EQ(after.endOfValidData, fileSize);
+            }
+        }
+    }
+}
+
+TEST(TraceRing, WrapFollowsTheDocumentedSteps)
+{
+    // 1600 bytes: a sixteenth is 100. Twenty-two 60-byte records fill 48..1368.
+    TestFile file(1600);
+    for (int i = 0; i < 25; ++i)
+        ASSERT_EQ(file.write("abc"), TraceWriteResult::Written);
+    TraceFileHeader h = file.header();
+    EXPECT_EQ(h.oldestRecord, 48u) << "not wrapped yet";
+    EXPECT_EQ(h.writeOffset, 48u + 25 * 60);
+
+    // The 26th does not fit before the end (1548 + 60 > 1600): the older lap ends at 1548,
+    // writing goes back to 48, and two records (120 bytes >= 100) are dropped for it.
+    ASSERT_EQ(file.write("abc"), TraceWriteResult::Written);
+    h = file.header();
+    EXPECT_EQ(h.endOfValidData, 1548u);
+    EXPECT_EQ(h.oldestRecord, 48u + 120);
+    EXPECT_EQ(h.writeOffset, 48u + 60);
+    EXPECT_EQ(h.freeBytes, 60u);
+    EXPECT_EQ(h.recordCount, 24u);
+
+    // Writing on drops two at a time; the 24th write after the wrap drops the last record of
+    // the older lap, which unwraps the ring: the end of valid data is the file size again.
+    for (int i = 0; i < 23; ++i)
+        ASSERT_EQ(file.write("abc"), TraceWriteResult::Written);
+    EXPECT_EQ(file.header().oldestRecord, 1488u);
+    ASSERT_EQ(file.write("abc"), TraceWriteResult::Written);
+    h = file.header();
+    EXPECT_EQ(h.oldestRecord, 48u);
+    EXPECT_EQ(h.endOfValidData, 1600u);
+    EXPECT_EQ(h.writeOffset, 1548u);
+    EXPECT_EQ(h.freeBytes, 52u);
+    EXPECT_EQ(h.recordCount, 25u);
+    EXPECT_TRUE(readAll(file.bytes).result.problems.empty());
+}
+
+TEST(TraceRing, RecordLargerThanTheRingFailsWithoutDroppingAnything)
+{
+    TestFile file(1024);
+    ASSERT_EQ(file.write("keep me"), TraceWriteResult::Written);
+    const std::vector<uint8_t> before = file.bytes;
+    EXPECT_EQ(file.write(std::string(1000, 'x')), TraceWriteResult::NoSpace);
+    EXPECT_EQ(file.bytes, before);
+    // An empty ring asked for too much must not get stuck with no free bytes either.
+    TestFile empty(1024);
+    EXPECT_EQ(empty.write(std::string(1000, 'x')), TraceWriteResult::NoSpace);
+    EXPECT_EQ(empty.write("fits"), TraceWriteResult::Written);
+}
+
+TEST(TraceRing, DamagedCountersAreResetAndWritesStayInside)
+{
+    std::mt19937 rng(7);
+    for (int i = 0; i < 3000; ++i) {
+        TestFile file(2048);
+        for (int k = 0; k < 40; ++k)
+            file.write(textFor(k, rng() % 80));
+        // Scribble over one counter or one record size with anything.
+        const size_t field = header_offset::kRecordCount + 4 * (rng() % 5);
+        if (rng() % 4 == 0) {
+            const uint32_t oldest = file.header().oldestRecord;
+            store16(file.bytes.data() + oldest, static_cast<uint16_t>(rng()));
+        } else {
+            store32(file.bytes.data() + field, rng() % 3 == 0 ? static_cast<uint32_t>(rng()) : rng() % 2200);
+        }
+        // The vector has exactly the file's bytes: ASan catches any step outside.
+        // Records below a sixteenth of the file, which always fit once room is made.
+        for (int k = 0; k < 20; ++k)
+            ASSERT_EQ(file.write(textFor(k, rng() % 60)), TraceWriteResult::Written);
+        // A wrong count, or a record size that is wrong but plausible, breaks no bound; writers
+        // do not walk the ring to find it out, so the count may stay off.
+        const auto c = readAll(file.bytes);
+        const bool onlyCount =
+            c.result.problems.size() == 1 && c.result.problems[0].rfind("header counts", 0) == 0;
+        ASSERT_TRUE(c.result.problems.empty() || onlyCount) << "case " << i << ": " << c.result.problems[0];
+    }
+}
+
+TEST(TraceRing, SaveHookRunsBeforeRecordsAreDropped)
+{
+    struct Hook : TraceSaveHook {
+        explicit Hook(TestFile& f) : file(f) {}
+        bool checkIfNeedSaveLogFile(uint32_t size) override
+        {
+            asked.push_back(size);
+            return true;
+        }
+        void SaveLogFile() override { copies.push_back(file.bytes); }
+        TestFile& file;
+        std::vector<uint32_t> asked;
+        std::vector<std::vector<uint8_t>> copies;
+    };
+    TestFile file(1600);
+    Hook hook(file);
+    TraceRecordInfo info;
+    for (int i = 0; i < 26; ++i) {
+        TraceRing ring = file.ring();
+        ASSERT_EQ(writeTraceRecord(ring, info, TraceStrings8{"DPX", {}, "abc", {}}, &hook),
+                  TraceWriteResult::Written);
+    }
+    ASSERT_EQ(hook.asked, std::vector<uint32_t>{60});
+    ASSERT_EQ(hook.copies.size(), 1u);
+    EXPECT_EQ(readAll(hook.copies[0]).records.size(), 25u) << "the copy holds the whole ring before the wrap";
+}

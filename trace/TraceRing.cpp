@@ -1,0 +1,181 @@
+// Space management of the record ring, working on the header fields in the file itself.
+#include "trace/TraceRing.h"
+
+#include "trace/TraceBytes.h"
+#include "trace/TraceFormat.h"
+
+#include <cstring>
+
+namespace trace {
+
+namespace {
+
+namespace o = header_offset;
+constexpr uint32_t H = kHeaderSize;
+
+struct Counters {
+    uint32_t count;
+    uint32_t freeBytes;
+    uint32_t end;
+    uint32_t oldest;
+    uint32_t write;
+};
+
+Counters loadCounters(const uint8_t* f)
+{
+    return {load32(f + o::kRecordCount), load32(f + o::kFreeBytes), load32(f + o::kEndOfValidData),
+            load32(f + o::kOldestRecord), load32(f + o::kWriteOffset)};
+}
+
+void storeCounters(uint8_t* f, const Counters& c)
+{
+    store32(f + o::kRecordCount, c.count);
+    store32(f + o::kFreeBytes, c.freeBytes);
+    store32(f + o::kEndOfValidData, c.end);
+    store32(f + o::kOldestRecord, c.oldest);
+    store32(f + o::kWriteOffset, c.write);
+}
+
+} // namespace
+
+bool TraceRing::isUsable() const
+{
+    return checkTraceHeader(mFile, mSize) == HeaderCheck::Valid && load32(mFile + o::kFileSize) <= mSize;
+}
+
+bool TraceRing::countersConsistent() const
+{
+    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    const Counters c = loadCounters(mFile);
+    if (c.write < H || c.write > fileSize)
+        return false;
+    if (c.oldest == H)
+        return c.freeBytes == fileSize - c.write;
+    return c.write <= c.oldest && c.oldest < c.end && c.end <= fileSize && c.freeBytes == c.oldest - c.write;
+}
+
+void TraceRing::reset()
+{
+    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    storeCounters(mFile, {0, fileSize - H, fileSize, H, H});
+}
+
+uint8_t* TraceRing::allocRecord(uint32_t size, TraceSaveHook* saveHook)
+{
+    if (!isUsable())
+        return nullptr;
+    if (!countersConsistent())
+        reset();
+    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    // A record that could never fit must not cost the ring its records on the way to failing.
+    if (size < kRecordHeaderSize || size > fileSize - H)
+        return nullptr;
+    if (size > load32(mFile + o::kFreeBytes)) {
+        if (saveHook != nullptr && saveHook->checkIfNeedSaveLogFile(size))
+            saveHook->SaveLogFile();
+        makeRoom(size);
+        if (size > load32(mFile + o::kFreeBytes))
+            return nullptr;
+    }
+    Counters c = loadCounters(mFile);
+    uint8_t* record = mFile + c.write;
+    std::memset(record, 0, kRecordHeaderSize);
+    store16(record, static_cast<uint16_t>(size));
+    uint32_t sequence = load32(mFile + o::kLastSequence) + 1;
+    if (sequence == 0)
+        sequence = 1;
+    store32(record + record_offset::kSequence, sequence);
+    store32(mFile + o::kLastSequence, sequence);
+    c.count += 1;
+    c.freeBytes -= size;
+    c.write += size;
+    storeCounters(mFile, c);
+    return record;
+}
+
+void TraceRing::makeRoom(uint32_t size)
+{
+    if (!isUsable())
+        return;
+    if (!countersConsistent())
+        reset();
+    makeRoomPass();
+    if (load32(mFile + o::kFreeBytes) < size)
+        makeRoomPass();
+}
+
+void TraceRing::makeRoomPass()
+{
+    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    const uint32_t sixteenth = fileSize / 16;
+    Counters c = loadCounters(mFile);
+    if (c.oldest == H) {
+        c.end = c.write;
+        c.write = H;
+        c.freeBytes = 0;
+    }
+    uint32_t position = c.oldest;
+    uint32_t dropped = 0;
+    for (;;) {
+        // An older lap with nothing left in it (an empty ring, say) is gone as a whole.
+        if (position >= c.end)
+            break;
+        const uint32_t recordSize = c.end - position >= 2 ? load16(mFile + position) : 0;
+        if (c.count == 0 || recordSize < kRecordHeaderSize || recordSize % 4 != 0 ||
+            recordSize > c.end - position) {
+            reset();
+            return;
+        }
+        c.count -= 1;
+        position += recordSize;
+        dropped += recordSize;
+        if (position == c.end)
+            break;
+        if (c.freeBytes + dropped >= sixteenth) {
+            c.oldest = position;
+            c.freeBytes += dropped;
+            storeCounters(mFile, c);
+            return;
+        }
+    }
+    // The whole older lap is gone. With nothing in the newer lap either, the ring is empty
+    // whatever the count said.
+    c.freeBytes += fileSize - c.oldest;
+    c.oldest = H;
+    c.end = fileSize;
+    if (c.write == H)
+        c.count = 0;
+    storeCounters(mFile, c);
+}
+
+namespace {
+
+template <class Char>
+TraceWriteResult writeOf(TraceRing& ring, const TraceRecordInfo& info,
+                         const TraceRecordStrings<Char>& strings, TraceSaveHook* saveHook)
+{
+    if (!ring.isUsable())
+        return TraceWriteResult::NotUsable;
+    const TraceRecordLayout layout = layoutTraceRecord(strings);
+    uint8_t* record = ring.allocRecord(layout.size, saveHook);
+    if (record == nullptr)
+        return TraceWriteResult::NoSpace;
+    fillTraceRecord(record, layout, info, strings);
+    return TraceWriteResult::Written;
+}
+
+} // namespace
+
+TraceWriteResult writeTraceRecord(TraceRing& ring, const TraceRecordInfo& info, const TraceStrings8& strings,
+                                  TraceSaveHook* saveHook)
+{
+    return writeOf(ring, info, strings, saveHook);
+}
+
+TraceWriteResult writeTraceRecord(TraceRing& ring, const TraceRecordInfo& info, const TraceStrings16& strings,
+                                  TraceSaveHook* saveHook)
+{
+    return writeOf(ring, info, strings, saveHook);
+}
+
+} // namespace trace
