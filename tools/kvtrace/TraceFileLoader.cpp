@@ -1,0 +1,63 @@
+// Loads trace files in large chunks; the format's sizes are 32-bit, so larger files are refused.
+#include "tools/kvtrace/TraceFileLoader.h"
+
+#include "tools/common/Cli.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace kvtrace {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
+bool loadTraceFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& problem)
+{
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        problem = std::string("cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    std::error_code error;
+    const std::filesystem::path fsPath(path);
+    if (!std::filesystem::is_regular_file(fsPath, error)) {
+        problem = "cannot read: not a regular file";
+        return false;
+    }
+    const uintmax_t size = std::filesystem::file_size(fsPath, error);
+    if (error) {
+        problem = "cannot read: " + error.message();
+        return false;
+    }
+    if (size > 0xFFFFFFFFu) {
+        problem = "too large for a trace file";
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size));
+    constexpr size_t kChunk = 4 << 20;
+    cli::ProgressBar progress("reading", bytes.size());
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const size_t want = std::min(kChunk, bytes.size() - done);
+        const size_t got = std::fread(bytes.data() + done, 1, want, file.get());
+        done += got;
+        progress.update(done);
+        if (got != want) {
+            problem = std::ferror(file.get()) ? std::string("cannot read: ") + std::strerror(errno)
+                                              : std::string("file shrank while it was read");
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace kvtrace
