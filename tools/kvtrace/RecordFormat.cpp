@@ -106,17 +106,20 @@ void appendTime(std::string& out, uint32_t seconds, uint16_t milliseconds, bool 
 
 void appendJsonEscaped(std::string& out, const std::string& text)
 {
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+    // Runs of characters that need no escape are appended whole: most text is such a run.
+    size_t runStart = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(text, runStart, i - runStart);
+        runStart = i + 1;
         if (c < 0x20)
             appendEscapedControl(out, c, true);
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\\')
-            out += "\\\\";
         else
-            out += ch;
+            out += c == '"' ? "\\\"" : "\\\\";
     }
+    out.append(text, runStart, text.size() - runStart);
 }
 
 void appendTextLine(std::string& out, const trace::TraceRecordView& record, const RecordStrings& strings)
