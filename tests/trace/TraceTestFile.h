@@ -1,4 +1,5 @@
-// A trace file in memory and a visitor that keeps what the reader walked, for the trace tests.
+// A trace file in memory, written by the ring code, and a visitor that keeps what the reader
+// walked; shared by the trace and kvtrace tests.
 #pragma once
 
 #include "trace/TraceFormat.h"
@@ -12,39 +13,38 @@
 namespace trace_test {
 
 struct TestFile {
-    explicit TestFile(uint32_t size, uint32_t tick = 0) : bytes(size)
-    {
-        trace::createTraceHeader(bytes.data(), size, tick);
-    }
+    explicit TestFile(uint32_t size) : bytes(size) { trace::createTraceHeader(bytes.data(), size, 0); }
+
     trace::TraceRing ring() { return trace::TraceRing(bytes.data(), bytes.size()); }
     trace::TraceFileHeader header() const { return *trace::readTraceHeader(bytes.data(), bytes.size()); }
 
-    trace::TraceWriteResult write(std::string_view text, uint32_t level = 2, std::string_view module = "DPX")
+    // Each record one second after the one before, from 2026-12-05 09:07:03.005 UTC.
+    template <class Char> trace::TraceWriteResult write(const trace::TraceRecordStrings<Char>& strings)
     {
         trace::TraceRing r = ring();
-        trace::TraceRecordInfo info;
-        info.level = level;
-        info.processId = 100;
-        info.threadId = 200;
-        info.seconds = 1796461623; // 2026-12-05 09:07:03 UTC
-        info.milliseconds = 42;
-        return trace::writeTraceRecord(r, info, trace::TraceStrings8{module, {}, text, {}});
+        const trace::TraceWriteResult result = trace::writeTraceRecord(r, info, strings);
+        ++info.seconds;
+        return result;
+    }
+    trace::TraceWriteResult write(std::string_view text)
+    {
+        return write(trace::TraceStrings8{"DPX", {}, text, {}});
     }
 
     std::vector<uint8_t> bytes;
+    trace::TraceRecordInfo info{2, 100, 7, 1796461623, 5, false, 0};
 };
 
 struct Walked {
     uint32_t sequence;
     uint32_t offset;
-    uint32_t level;
     std::string module, category, text, name;
 };
 
 struct Collector : trace::TraceVisitor {
     void record(const trace::TraceRecordView& r) override
     {
-        records.push_back({r.sequence, r.offset, r.level, trace::traceTextToUtf8(r.module),
+        records.push_back({r.sequence, r.offset, trace::traceTextToUtf8(r.module),
                            trace::traceTextToUtf8(r.category), trace::traceTextToUtf8(r.text),
                            trace::traceTextToUtf8(r.name)});
     }
