@@ -26,46 +26,28 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
     if (mTextSize == 0) {
         return;
     }
-    for (uint32_t i = 0; i < kStartupBits; ++i) {
-        mValue = 2 * mValue + nextBit();
-    }
+    mValue = takeBits(kStartupBits);
     std::fill(mRing.begin(), mRing.begin() + kInitialFill, kFillByte);
 }
 
 void Decoder::refillBits()
 {
-    if (mInEnd - mIn >= 8) {
-        uint64_t bits = 0;
-        for (int i = 0; i < 8; ++i) {
-            bits = (bits << 8) | mIn[i];
-        }
-        mIn += 8;
-        mBits = bits;
-        mBitCount = 64;
-        return;
-    }
-    // Near the end of a piece: take what is left, byte by byte, asking for the next piece when empty.
-    mBits = 0;
-    mBitCount = 0;
-    while (mBitCount < 64) {
-        if (mIn == mInEnd && !mInputEnded) {
-            const ByteSource::Piece piece = mSource.next();
-            mIn = piece.data;
-            mInEnd = piece.data + piece.size;
-            mInputEnded = piece.size == 0;
-            if (!mInputEnded && mBitCount == 0 && piece.size >= 8) {
-                refillBits();
-                return;
+    while (mBitCount <= 56) {
+        if (mIn == mInEnd) {
+            if (!mInputEnded) {
+                const ByteSource::Piece piece = mSource.next();
+                mIn = piece.data;
+                mInEnd = piece.data + piece.size;
+                mInputEnded = piece.size == 0;
+                continue;
             }
-        }
-        // Past the end every byte is 0xFF: the bits the stream never sent read as 1.
-        const uint64_t byte = mIn != mInEnd ? *mIn++ : 0xFF;
-        mBits |= byte << (56 - mBitCount);
-        mBitCount += 8;
-        if (mInputEnded && mBitCount < 64) {
+            // The bits the stream never sent read as 1.
             mBits |= ~uint64_t{0} >> mBitCount;
             mBitCount = 64;
+            return;
         }
+        mBits |= uint64_t{*mIn++} << (56 - mBitCount);
+        mBitCount += 8;
     }
 }
 
@@ -89,23 +71,36 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     size_t written = 0;
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
-    auto renormalise = [&] {
-        for (;;) {
-            if (low >= kQ2) {
-                value -= kQ2;
-                low -= kQ2;
-                high -= kQ2;
-            } else if (low >= kQ1 && high <= kQ3) {
-                value -= kQ1;
-                low -= kQ1;
-                high -= kQ1;
-            } else if (high > kQ2) {
-                break;
-            }
-            low += low;
-            high += high;
-            value = 2 * value + nextBit();
+    //
+    // Renormalisation, one bit at a time, would be: while low >= Q2 (subtract Q2), or low >= Q1 and
+    // high <= Q3 (subtract Q1), or high <= Q2: double low, high and value, shifting a bit into value.
+    // Every such step maps the registers to twice themselves modulo Q2, and the loop stops in the
+    // one state of their class that straddles Q2 widely, so any order of the same steps ends in the
+    // same registers after the same bits. This order takes them in two runs: the leading bits that
+    // low and high - 1 share, then the steps that shrink the interval around the middle.
+    auto renormalise = [&]() __attribute__((always_inline))
+    {
+        constexpr uint32_t kMask = kQ4 - 1;
+        uint32_t top = high - 1;
+        const uint32_t differing = low ^ top;
+        const uint32_t shared =
+            differing == 0 ? kStartupBits : uint32_t(__builtin_clz(differing)) - (32 - kStartupBits);
+        if (shared != 0) {
+            low = (low << shared) & kMask;
+            top = ((top << shared) | ((1u << shared) - 1)) & kMask;
+            value = ((value << shared) | takeBits(shared)) & kMask;
         }
+        // Now low < Q2 <= top. Middle steps while low's next bits are 1s and top's are 0s.
+        const uint32_t lowOnes = (~low & (kQ2 - 1)) << 16;
+        const uint32_t topZeros = (top & (kQ2 - 1)) << 16;
+        const uint32_t middle = std::min(lowOnes == 0 ? 16u : uint32_t(__builtin_clz(lowOnes)),
+                                         topZeros == 0 ? 16u : uint32_t(__builtin_clz(topZeros)));
+        if (middle != 0) {
+            low = (low << middle) & (kQ2 - 1);
+            top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
+            value = (((value << middle) | takeBits(middle)) & (kQ2 - 1)) | (value & kQ2);
+        }
+        high = top + 1;
     };
 
     while (count < stop && room - written >= kMaxMatch) {

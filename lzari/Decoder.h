@@ -44,15 +44,16 @@ public:
     bool takeProgressMark();
 
 private:
-    uint32_t nextBit()
+    // The next count bits (1 to 32) of the stream, the first of them highest.
+    uint32_t takeBits(uint32_t count)
     {
-        if (mBitCount == 0) {
+        if (mBitCount < count) {
             refillBits();
         }
-        const uint32_t bit = static_cast<uint32_t>(mBits >> 63);
-        mBits <<= 1;
-        --mBitCount;
-        return bit;
+        const uint32_t bits = static_cast<uint32_t>(mBits >> (64 - count));
+        mBits <<= count;
+        mBitCount -= count;
+        return bits;
     }
     void refillBits();
 

@@ -10,69 +10,40 @@ SymbolModel::SymbolModel()
         mCodeToRank[rank - 1] = static_cast<uint16_t>(rank);
         mCount[rank] = 1;
     }
-    rebuildTree();
+    rebuildSums();
+    rebuildRunStarts();
 }
 
-void SymbolModel::rebuildTree()
+void SymbolModel::rebuildSums()
 {
     mTotal = 0;
-    for (uint32_t i = 1; i < kTreeSize; ++i) {
-        mTree[i] = mCount[i];
-        mTotal += mCount[i];
-    }
-    for (uint32_t i = 1; i < kTreeSize; ++i) {
-        const uint32_t parent = i + (i & (0u - i));
-        if (parent < kTreeSize) {
-            mTree[parent] += mTree[i];
+    for (uint32_t b = 0; b < kBlocks; ++b) {
+        uint32_t inBlock = 0;
+        for (uint32_t k = 0; k < kBlockSize; ++k) {
+            inBlock += mCount[b * kBlockSize + k + 1];
+            mSumInBlock[b * kBlockSize + k] = inBlock;
         }
+        mTotal += inBlock;
+        mBlockSum[b] = mTotal;
     }
 }
 
-SymbolModel::Interval SymbolModel::intervalOfCode(uint32_t code) const
+void SymbolModel::halve()
 {
-    const uint32_t rank = mCodeToRank[code];
-    uint32_t below = 0; // counts of ranks 1..rank-1
-    for (uint32_t i = rank - 1; i != 0; i &= i - 1) {
-        below += mTree[i];
+    // Rounding up keeps every count at 1 or more, so no code ever loses its interval.
+    for (uint32_t rank = 1; rank <= kSymbolCount; ++rank) {
+        mCount[rank] = (mCount[rank] + 1) / 2;
     }
-    return {rank, mTotal - below - mCount[rank], mTotal - below};
+    rebuildSums();
+    rebuildRunStarts();
 }
 
-void SymbolModel::update(uint32_t rank)
+void SymbolModel::rebuildRunStarts()
 {
-    if (mTotal >= kCountCeiling) {
-        // Rounding up keeps every count at 1 or more, so no code ever loses its interval.
-        for (uint32_t i = 1; i <= kSymbolCount; ++i) {
-            mCount[i] = (mCount[i] + 1) / 2;
+    for (uint32_t rank = 1; rank <= kSymbolCount; ++rank) {
+        if (mCount[rank] != mCount[rank - 1]) {
+            mRunStart[mCount[rank]] = static_cast<uint16_t>(rank);
         }
-        rebuildTree();
-    }
-    // Counts fall with rank, so the first rank of the run of equal counts is a binary search away.
-    const uint32_t count = mCount[rank];
-    uint32_t first = rank;
-    if (mCount[rank - 1] == count) {
-        uint32_t lo = 1;
-        uint32_t hi = rank - 1;
-        while (lo < hi) {
-            const uint32_t mid = (lo + hi) / 2;
-            if (mCount[mid] > count) {
-                lo = mid + 1;
-            } else {
-                hi = mid;
-            }
-        }
-        first = lo;
-        const uint16_t moved = mRankToCode[first];
-        const uint16_t coded = mRankToCode[rank];
-        mRankToCode[first] = coded;
-        mRankToCode[rank] = moved;
-        mCodeToRank[coded] = static_cast<uint16_t>(first);
-        mCodeToRank[moved] = static_cast<uint16_t>(rank);
-    }
-    ++mCount[first];
-    ++mTotal;
-    for (uint32_t i = first; i < kTreeSize; i += i & (0u - i)) {
-        ++mTree[i];
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace lzari {
 
@@ -28,13 +29,9 @@ constexpr uint32_t kProgressStep = 1024;
 namespace detail {
 
 constexpr uint32_t kPositionTotal = 28568;
-// Every position weighs at least 2, so one bucket of 4 targets spans at most 3 positions.
-constexpr uint32_t kPositionBucketShift = 2;
-constexpr uint32_t kPositionBuckets = (kPositionTotal >> kPositionBucketShift) + 1;
-
 struct PositionTables {
     std::array<uint16_t, kRingSize + 1> cum{};
-    std::array<uint16_t, kPositionBuckets> bucketStart{}; // answer of find() for the bucket's first target
+    std::array<uint16_t, kPositionTotal> byTarget{}; // the answer of find() for every target
 };
 
 constexpr PositionTables buildPositionTables()
@@ -44,11 +41,11 @@ constexpr PositionTables buildPositionTables()
         t.cum[i - 1] = static_cast<uint16_t>(t.cum[i] + 10000 / (i + 200));
     }
     uint32_t p = kRingSize - 1;
-    for (uint32_t b = 0; b < kPositionBuckets; ++b) {
-        while (p > 0 && t.cum[p] <= (b << kPositionBucketShift)) {
+    for (uint32_t target = 0; target < kPositionTotal; ++target) {
+        while (t.cum[p] <= target) {
             --p;
         }
-        t.bucketStart[b] = static_cast<uint16_t>(p);
+        t.byTarget[target] = static_cast<uint16_t>(p);
     }
     return t;
 }
@@ -67,20 +64,14 @@ public:
     static uint32_t cum(uint32_t position) { return detail::kPositionTables.cum[position]; }
 
     // The position p with cum(p + 1) <= target < cum(p); target must be below kTotal.
-    static uint32_t find(uint32_t target)
-    {
-        uint32_t p = detail::kPositionTables.bucketStart[target >> detail::kPositionBucketShift];
-        while (cum(p) <= target) {
-            --p;
-        }
-        return p;
-    }
+    static uint32_t find(uint32_t target) { return detail::kPositionTables.byTarget[target]; }
 };
 
 // The adaptive model of literals and match lengths. Ranks 1..314 are ordered by falling count; the
-// coder sees cum(rank) = sum of the counts of the ranks above it, cum(0) being the total. The
-// counts live in a Fenwick tree so that search and update cost O(log n) while every cumulative
-// value stays exactly what a plain table of running sums would hold.
+// coder sees cum(rank) = sum of the counts of the ranks above it, cum(0) being the total. Counts are
+// kept as running sums in two levels, per block of 16 ranks and within each block, so that search
+// and update are a few fixed-length, branch-free loops while every cumulative value stays exactly
+// what one plain table of running sums would hold.
 class SymbolModel {
 public:
     // The coding interval of one rank: [cum(rank), cum(rank - 1)) out of total().
@@ -99,34 +90,83 @@ public:
     // The smallest rank with cum(rank) <= target (rank 1 if target is not below the total).
     Interval find(uint32_t target) const
     {
+        // In counts from the front: the first rank whose running sum reaches want.
         const uint32_t want = target < mTotal ? mTotal - target : 1;
-        uint32_t rank = 0;
-        uint32_t below = 0; // counts of ranks 1..rank
-        for (uint32_t step = kTreeSize / 2; step != 0; step >>= 1) {
-            const uint32_t next = rank + step;
-            if (below + mTree[next] < want) {
-                rank = next;
-                below += mTree[next];
-            }
+        uint32_t block = 0;
+        for (uint32_t b = 0; b < kBlocks; ++b) {
+            block += mBlockSum[b] < want ? 1 : 0;
         }
-        ++rank;
-        return {rank, mTotal - below - mCount[rank], mTotal - below};
+        const uint32_t before = block == 0 ? 0 : mBlockSum[block - 1];
+        const uint32_t* inBlock = &mSumInBlock[block * kBlockSize];
+        uint32_t offset = 0;
+        for (uint32_t k = 0; k < kBlockSize; ++k) {
+            offset += before + inBlock[k] < want ? 1 : 0;
+        }
+        const uint32_t rank = block * kBlockSize + offset + 1;
+        const uint32_t upTo = before + inBlock[offset]; // counts of ranks 1..rank
+        return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
     }
 
-    Interval intervalOfCode(uint32_t code) const;
+    Interval intervalOfCode(uint32_t code) const
+    {
+        const uint32_t rank = mCodeToRank[code];
+        const uint32_t block = (rank - 1) / kBlockSize;
+        const uint32_t upTo = (block == 0 ? 0 : mBlockSum[block - 1]) + mSumInBlock[rank - 1];
+        return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
+    }
 
-    // Counts one more occurrence of the code at this rank (call after coding it).
-    void update(uint32_t rank);
+    // Counts one more occurrence of the code at this rank (call after coding it). The code first
+    // trades places with the first rank of equal count, so that ranks stay sorted by count.
+    void update(uint32_t rank)
+    {
+        if (mTotal >= kCountCeiling) {
+            halve();
+        }
+        const uint32_t count = mCount[rank];
+        const uint32_t first = mRunStart[count];
+        if (first != rank) {
+            const uint16_t moved = mRankToCode[first];
+            const uint16_t coded = mRankToCode[rank];
+            mRankToCode[first] = coded;
+            mRankToCode[rank] = moved;
+            mCodeToRank[coded] = static_cast<uint16_t>(first);
+            mCodeToRank[moved] = static_cast<uint16_t>(rank);
+        }
+        mCount[first] = count + 1;
+        ++mTotal;
+        // The run of count + 1 ends just above first, or starts with it; the run of count loses its head.
+        if (mCount[first - 1] != count + 1) {
+            mRunStart[count + 1] = static_cast<uint16_t>(first);
+        }
+        if (mCount[first + 1] == count) {
+            mRunStart[count] = static_cast<uint16_t>(first + 1);
+        }
+        const uint32_t block = (first - 1) / kBlockSize;
+        for (uint32_t b = 0; b < kBlocks; ++b) {
+            mBlockSum[b] += b >= block ? 1 : 0;
+        }
+        const uint32_t offset = (first - 1) % kBlockSize;
+        uint32_t* inBlock = &mSumInBlock[block * kBlockSize];
+        for (uint32_t k = 0; k < kBlockSize; ++k) {
+            inBlock[k] += k >= offset ? 1 : 0;
+        }
+    }
 
 private:
-    static constexpr uint32_t kTreeSize = 512; // a power of two above kSymbolCount
+    static constexpr uint32_t kBlockSize = 16;
+    static constexpr uint32_t kBlocks = (kSymbolCount + kBlockSize - 1) / kBlockSize;
 
-    void rebuildTree();
+    void rebuildSums();
+    void rebuildRunStarts();
+    void halve();
 
-    std::array<uint32_t, kTreeSize> mCount{}; // by rank; [0] is a zero sentinel, unused ranks 0
-    std::array<uint32_t, kTreeSize> mTree{};  // Fenwick sums of mCount, 1-based
+    std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{};  // by rank; [0] is a zero sentinel
+    std::array<uint32_t, kBlocks> mBlockSum{};                // counts of blocks 0..b
+    std::array<uint32_t, kBlocks * kBlockSize> mSumInBlock{}; // [rank - 1]: counts of its block up to it
     std::array<uint16_t, kSymbolCount + 1> mRankToCode{};
     std::array<uint16_t, kSymbolCount> mCodeToRank{};
+    // By count: the first rank holding it. Exact for every count some rank holds; stale otherwise.
+    std::vector<uint16_t> mRunStart = std::vector<uint16_t>(kQ1);
     uint32_t mTotal = 0;
 };
 

@@ -97,9 +97,9 @@ TEST(LzariDecode, HalvesTheCountsAtTheirCeilingRoundingUp)
     EXPECT_EQ(decodeFast(stream), input);
 
     Bytes wrong;
-    ASSERT_TRUE(lzari_reference::decode(stream, wrong, 32768, true));
+    ASSERT_TRUE(lzari_reference::decode(stream, wrong, {32768, true}));
     EXPECT_NE(wrong, input);
-    ASSERT_TRUE(lzari_reference::decode(stream, wrong, 32767, false));
+    ASSERT_TRUE(lzari_reference::decode(stream, wrong, {32767, false}));
     EXPECT_NE(wrong, input);
 }
 

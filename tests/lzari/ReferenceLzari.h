@@ -9,8 +9,7 @@
 
 namespace lzari_reference {
 
-// The models, set up and updated exactly as described, with plain running-sum tables. ceiling and
-// roundUp exist to show that tests notice a decoder that halves the counts differently.
+// The models, set up and updated exactly as described, with plain running-sum tables.
 struct Model {
     uint32_t ceiling = 32767;
     bool roundUp = true;
@@ -65,6 +64,7 @@ public:
     Decoder(In& in, Out& out) : mIn(in), mOut(out) {}
 
     Model m;
+    uint8_t ring[4096] = {};
 
     // False when the stream is shorter than its length field (the read error).
     bool run()
@@ -184,7 +184,6 @@ private:
     In& mIn;
     Out& mOut;
     uint32_t low = 0, high = 0x20000, value = 0, buffer = 0, mask = 0;
-    uint8_t ring[4096] = {};
 };
 
 struct MemoryIn {
@@ -208,15 +207,24 @@ struct StdioOut {
     void put(int byte) { std::putc(byte, file); }
 };
 
+// Ways a decoder could differ, to show that tests notice them.
+struct Variant {
+    uint32_t ceiling = 32767;
+    bool roundUp = true;
+    uint8_t unwritten = 0; // what ring positions 4036..4095 hold before their first write
+};
+
 // The reference decode of a stream in memory; false for the read error.
-inline bool decode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, uint32_t ceiling = 32767,
-                   bool roundUp = true)
+inline bool decode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out, const Variant& variant = {})
 {
     MemoryIn in{stream};
     MemoryOut sink;
     auto decoder = std::make_unique<Decoder<MemoryIn, MemoryOut>>(in, sink);
-    decoder->m.ceiling = ceiling;
-    decoder->m.roundUp = roundUp;
+    decoder->m.ceiling = variant.ceiling;
+    decoder->m.roundUp = variant.roundUp;
+    for (uint32_t i = 4036; i < 4096; ++i) {
+        decoder->ring[i] = variant.unwritten;
+    }
     const bool ok = decoder->run();
     out = std::move(sink.data);
     return ok;

@@ -1,0 +1,289 @@
+// The LZARI encoder: the arithmetic coder that mirrors the decoder, a greedy parse and a priced one.
+#include "lzari/Codec.h"
+#include "lzari/MatchFinder.h"
+#include "lzari/Model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace lzari {
+
+namespace {
+
+// Mirrors the decoder step for step: the same interval arithmetic and the same renormalisation
+// branches, so low and high are the decoder's after every code. Bits whose value is not yet
+// known (the interval straddles the middle) are counted as pending and sent once it is.
+class ArithmeticEncoder {
+public:
+    explicit ArithmeticEncoder(uint32_t textSize)
+        : mOut{uint8_t(textSize), uint8_t(textSize >> 8), uint8_t(textSize >> 16), uint8_t(textSize >> 24)}
+    {
+    }
+
+    const SymbolModel& model() const { return mSymbols; }
+
+    void encodeCode(uint32_t code)
+    {
+        const SymbolModel::Interval symbol = mSymbols.intervalOfCode(code);
+        narrow(symbol.high, symbol.low, mSymbols.total());
+        mSymbols.update(symbol.rank);
+    }
+
+    void encodeMatch(const Match& match)
+    {
+        encodeCode(match.length - kMinMatch + kFirstMatchCode);
+        const uint32_t position = match.distance - 1;
+        narrow(PositionModel::cum(position), PositionModel::cum(position + 1), PositionModel::kTotal);
+    }
+
+    // Picks a quarter inside the final interval. Whatever follows it decodes the same, and the
+    // decoder reads 1-bits past the end, so the last byte is padded with 1s and trailing 0xFF
+    // bytes are left out.
+    std::vector<uint8_t> finish() &&
+    {
+        ++mPending;
+        emit(mLow < kQ1 ? 0 : 1);
+        while (mBitCount != 0) {
+            put(1);
+        }
+        while (mOut.size() > kHeaderSize && mOut.back() == 0xFF) {
+            mOut.pop_back();
+        }
+        return std::move(mOut);
+    }
+
+private:
+    void narrow(uint32_t cumHigh, uint32_t cumLow, uint32_t total)
+    {
+        const uint32_t range = mHigh - mLow;
+        mHigh = mLow + range * cumHigh / total;
+        mLow = mLow + range * cumLow / total;
+        for (;;) {
+            if (mLow >= kQ2) {
+                emit(1);
+                mLow -= kQ2;
+                mHigh -= kQ2;
+            } else if (mLow >= kQ1 && mHigh <= kQ3) {
+                ++mPending;
+                mLow -= kQ1;
+                mHigh -= kQ1;
+            } else if (mHigh > kQ2) {
+                break;
+            } else {
+                emit(0);
+            }
+            mLow += mLow;
+            mHigh += mHigh;
+        }
+    }
+
+    void emit(uint32_t bit)
+    {
+        put(bit);
+        for (; mPending > 0; --mPending) {
+            put(bit ^ 1);
+        }
+    }
+
+    void put(uint32_t bit)
+    {
+        mByte = uint8_t(mByte << 1 | bit);
+        if (++mBitCount == 8) {
+            mOut.push_back(mByte);
+            mBitCount = 0;
+        }
+    }
+
+    std::vector<uint8_t> mOut;
+    SymbolModel mSymbols;
+    uint32_t mLow = 0;
+    uint32_t mHigh = kQ4;
+    uint32_t mPending = 0;
+    uint32_t mBitCount = 0;
+    uint8_t mByte = 0;
+};
+
+// Costs in 1/256 bit, from the counts the adaptive model holds when a block's parse is chosen.
+constexpr uint32_t kPriceScale = 256;
+
+uint32_t log2Price(uint32_t count)
+{
+    return static_cast<uint32_t>(std::lround(std::log2(double(count)) * kPriceScale));
+}
+
+struct PriceTables {
+    std::vector<uint32_t> log2Of = std::vector<uint32_t>(kQ1);             // of 1..kCountCeiling
+    std::vector<uint32_t> position = std::vector<uint32_t>(kRingSize + 1); // by distance
+
+    PriceTables()
+    {
+        for (uint32_t i = 1; i < kQ1; ++i) {
+            log2Of[i] = log2Price(i);
+        }
+        for (uint32_t d = 1; d <= kRingSize; ++d) {
+            position[d] = log2Price(PositionModel::kTotal) -
+                          log2Price(PositionModel::cum(d - 1) - PositionModel::cum(d));
+        }
+    }
+};
+
+const PriceTables& priceTables()
+{
+    static const PriceTables tables;
+    return tables;
+}
+
+// Encoder contract: text is the decoder's ring view (kInitialFill spaces, then the input), so a
+// distance is valid exactly when it stays inside text; the finder guarantees both that and that
+// no match runs past the end.
+class Encoder {
+public:
+    Encoder(const uint8_t* text, size_t size, EncodeLevel level, const Progress& progress)
+        : mText(text), mSize(size), mLevel(level), mProgress(progress), mFinder(text, size),
+          mGreedy(uint32_t(size - kInitialFill)), mPriced(uint32_t(size - kInitialFill))
+    {
+    }
+
+    std::vector<uint8_t> run() &&
+    {
+        // The initial spaces go into the finder's tree, since matches may reach back into them.
+        Match ignored[MatchFinder::kMostMatches];
+        for (size_t pos = 0; pos < kInitialFill; ++pos) {
+            mFinder.next(ignored);
+        }
+        size_t greedyPos = kInitialFill;
+        for (size_t start = kInitialFill; start < mSize; start += kBlockSize) {
+            const size_t end = std::min(mSize, start + kBlockSize);
+            findMatches(start, end);
+            while (greedyPos < end) {
+                greedyPos += greedyStep(greedyPos, start);
+            }
+            if (mLevel == EncodeLevel::best) {
+                encodePricedBlock(start, end);
+            }
+            if (mProgress) {
+                mProgress(end - kInitialFill, mSize - kInitialFill);
+            }
+        }
+        std::vector<uint8_t> greedy = std::move(mGreedy).finish();
+        if (mLevel == EncodeLevel::greedy) {
+            return greedy;
+        }
+        // Prices frozen per block are estimates, so the priced parse can lose; greedy is the floor.
+        std::vector<uint8_t> priced = std::move(mPriced).finish();
+        return priced.size() <= greedy.size() ? priced : greedy;
+    }
+
+private:
+    static constexpr size_t kBlockSize = 4096;
+    static constexpr uint32_t kInfinite = std::numeric_limits<uint32_t>::max();
+
+    void findMatches(size_t start, size_t end)
+    {
+        mFirstMatch.assign(1, 0);
+        size_t used = 0;
+        for (size_t pos = start; pos < end; ++pos) {
+            if (mMatches.size() < used + MatchFinder::kMostMatches) {
+                mMatches.resize(2 * (used + MatchFinder::kMostMatches));
+            }
+            used += mFinder.next(&mMatches[used]);
+            mFirstMatch.push_back(uint32_t(used));
+        }
+    }
+
+    size_t greedyStep(size_t pos, size_t blockStart)
+    {
+        const size_t index = pos - blockStart;
+        const uint32_t first = mFirstMatch[index];
+        const uint32_t last = mFirstMatch[index + 1];
+        if (first == last) {
+            mGreedy.encodeCode(mText[pos]);
+            return 1;
+        }
+        const Match& longest = mMatches[last - 1];
+        mGreedy.encodeMatch(longest);
+        return longest.length;
+    }
+
+    void encodePricedBlock(size_t start, size_t end)
+    {
+        const PriceTables& tables = priceTables();
+        const SymbolModel& model = mPriced.model();
+        const uint32_t totalPrice = tables.log2Of[model.total()];
+        for (uint32_t code = 0; code < kSymbolCount; ++code) {
+            mCodePrice[code] = totalPrice - tables.log2Of[model.countOfCode(code)];
+        }
+
+        const size_t n = end - start;
+        mCost.assign(n + 1, kInfinite);
+        mChoice.resize(n + 1);
+        mCost[0] = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t here = mCost[i];
+            const uint32_t literal = here + mCodePrice[mText[start + i]];
+            if (literal < mCost[i + 1]) {
+                mCost[i + 1] = literal;
+                mChoice[i + 1] = {1, 0};
+            }
+            uint32_t length = kMinMatch;
+            const uint32_t room = uint32_t(std::min<size_t>(n - i, kMaxMatch));
+            for (uint32_t k = mFirstMatch[i]; k < mFirstMatch[i + 1] && length <= room; ++k) {
+                const Match& match = mMatches[k];
+                const uint32_t base = here + tables.position[match.distance];
+                for (const uint32_t top = std::min(match.length, room); length <= top; ++length) {
+                    const uint32_t cost = base + mCodePrice[length - kMinMatch + kFirstMatchCode];
+                    if (cost < mCost[i + length]) {
+                        mCost[i + length] = cost;
+                        mChoice[i + length] = {length, match.distance};
+                    }
+                }
+            }
+        }
+
+        mPath.clear();
+        for (size_t at = n; at > 0; at -= mChoice[at].length) {
+            mPath.push_back(mChoice[at]);
+        }
+        size_t pos = start;
+        for (auto step = mPath.rbegin(); step != mPath.rend(); ++step) {
+            if (step->length == 1) {
+                mPriced.encodeCode(mText[pos]);
+            } else {
+                mPriced.encodeMatch(*step);
+            }
+            pos += step->length;
+        }
+    }
+
+    const uint8_t* mText;
+    size_t mSize;
+    EncodeLevel mLevel;
+    const Progress& mProgress;
+    MatchFinder mFinder;
+    ArithmeticEncoder mGreedy;
+    ArithmeticEncoder mPriced;
+    std::vector<Match> mMatches;       // of the block's positions, in order; only grows
+    std::vector<uint32_t> mFirstMatch; // index into mMatches by position in the block, plus the end
+    uint32_t mCodePrice[kSymbolCount] = {};
+    std::vector<uint32_t> mCost;
+    std::vector<Match> mChoice; // the last step of the cheapest way to each position
+    std::vector<Match> mPath;
+};
+
+} // namespace
+
+std::vector<uint8_t> encode(const uint8_t* data, size_t size, EncodeLevel level, const Progress& progress)
+{
+    if (size > std::numeric_limits<uint32_t>::max()) {
+        throw std::length_error("LZARI cannot store more than 4 GiB - 1 bytes");
+    }
+    if (size == 0) {
+        return std::vector<uint8_t>(kHeaderSize, 0);
+    }
+    std::vector<uint8_t> text(kInitialFill + size, kFillByte);
+    std::copy(data, data + size, text.begin() + kInitialFill);
+    return Encoder(text.data(), text.size(), level, progress).run();
+}
+
+} // namespace lzari

@@ -1,0 +1,74 @@
+// The binary-tree match search: one walk per position that both finds matches and re-roots the tree.
+#include "lzari/MatchFinder.h"
+
+#include <algorithm>
+
+namespace lzari {
+
+MatchFinder::MatchFinder(const uint8_t* text, size_t size)
+    : mText(text), mSize(size), mHead(size_t{1} << kHashBits, kEmpty), mChildren(2 * kSlots, kEmpty)
+{
+}
+
+size_t MatchFinder::next(Match* out)
+{
+    const size_t pos = mPos++;
+    const uint32_t slot = mSlot;
+    mSlot = mSlot + 1 == kSlots ? 0 : mSlot + 1;
+    const uint32_t lenLimit = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, mSize - pos));
+    if (lenLimit < kMinMatch) {
+        return 0; // nothing later can match this close to the end, so it need not be in the tree
+    }
+    const uint8_t* cur = mText + pos;
+    const uint32_t key = cur[0] | uint32_t{cur[1]} << 8 | uint32_t{cur[2]} << 16;
+    const uint32_t hash = (key * 2654435761u) >> (32 - kHashBits);
+    const uint32_t self = static_cast<uint32_t>(pos) + kOffset;
+    uint32_t candidate = mHead[hash];
+    mHead[hash] = self;
+
+    uint32_t* smaller = &mChildren[2 * slot]; // where the next suffix below ours hangs
+    uint32_t* greater = &mChildren[2 * slot + 1];
+    uint32_t lenSmaller = 0; // bytes the current suffix shares with every suffix below/above the path
+    uint32_t lenGreater = 0;
+    uint32_t best = kMinMatch - 1;
+    size_t found = 0;
+    for (;;) {
+        const uint32_t distance = self - candidate;
+        if (candidate == kEmpty || distance > kRingSize) {
+            *smaller = kEmpty;
+            *greater = kEmpty;
+            return found;
+        }
+        uint32_t* node = &mChildren[2 * (slot >= distance ? slot - distance : slot + kSlots - distance)];
+        const uint8_t* older = cur - distance;
+        uint32_t len = std::min(lenSmaller, lenGreater);
+        if (older[len] == cur[len]) {
+            while (++len != lenLimit && older[len] == cur[len]) {
+            }
+            if (len > best) {
+                best = len;
+                out[found++] = {len, distance};
+                if (len == lenLimit) {
+                    // Equal as far as any later search looks: the older suffix leaves the tree and
+                    // ours takes its subtrees.
+                    *smaller = node[0];
+                    *greater = node[1];
+                    return found;
+                }
+            }
+        }
+        if (older[len] < cur[len]) {
+            *smaller = candidate;
+            smaller = node + 1;
+            candidate = *smaller;
+            lenSmaller = len;
+        } else {
+            *greater = candidate;
+            greater = node;
+            candidate = *greater;
+            lenGreater = len;
+        }
+    }
+}
+
+} // namespace lzari

@@ -1,0 +1,50 @@
+// Exact match search for the encoder: at each position, the nearest match of every length.
+#pragma once
+
+#include "lzari/Model.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lzari {
+
+struct Match {
+    uint32_t length;
+    uint32_t distance; // 1..kRingSize; the stream codes it as position distance - 1
+};
+
+// A binary tree of the window's suffixes per hash of their first three bytes, re-rooted at every
+// insertion, so that younger suffixes sit nearer the root (the scheme of the classic bt match
+// finders, with no depth cut). The search path of a suffix then meets, for each length, the
+// nearest earlier suffix that shares that many bytes, so the results are exact: what trying
+// every distance would give.
+class MatchFinder {
+public:
+    // text must outlive the finder; it is the whole text the decoder's ring sees, initial fill
+    // included, and distances never reach before its start.
+    MatchFinder(const uint8_t* text, size_t size);
+
+    // Inserts the next position (positions come in order from 0) and writes its matches to out,
+    // longer ones after shorter ones, each the nearest of its length or more: out[k].distance serves
+    // every length from out[k - 1].length + 1 to out[k].length. Returns how many; matches are at
+    // least kMinMatch and at most kMaxMatch long and never run past the end of the text.
+    size_t next(Match* out);
+
+    static constexpr size_t kMostMatches = kMaxMatch - kMinMatch + 1;
+
+private:
+    static constexpr uint32_t kSlots = kRingSize + 1; // distance kRingSize must not meet its own slot
+    static constexpr uint32_t kEmpty = 0;
+    static constexpr uint32_t kOffset = kSlots + 1; // stored positions are pos + kOffset
+    static constexpr uint32_t kHashBits = 16;
+
+    const uint8_t* mText;
+    size_t mSize;
+    size_t mPos = 0;
+    uint32_t mSlot = 0;
+    std::vector<uint32_t> mHead;
+    std::vector<uint32_t> mChildren; // [2 * slot] smaller suffixes, [2 * slot + 1] greater ones
+};
+
+} // namespace lzari
