@@ -25,7 +25,7 @@ inline void put16(std::vector<uint8_t>& v, size_t at, uint16_t x)
 inline void put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
 {
     for (int i = 0; i < 4; ++i)
-        v[at + i] = uint8_t(x >> (8 * i));
+        v.at(at + i) = uint8_t(x >> (8 * i));
 }
 
 // The offset at which the arithmetic says this image ends.

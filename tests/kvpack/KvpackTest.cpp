@@ -1,0 +1,201 @@
+// kvpack's core end to end: installers it builds read back as the setup program reads them, and
+// damaged or hostile installers are refused with the check that failed.
+#include "lzari/Codec.h"
+#include "setup/Crc16.h"
+#include "tests/setup/TestImages.h"
+#include "tools/kvpack/Build.h"
+#include "tools/kvpack/Installer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace kvpack;
+using setup::PackageItem;
+
+namespace {
+
+std::vector<uint8_t> stub()
+{
+    return testimages::makeImage({});
+}
+
+std::vector<PackageItem> sampleItems()
+{
+    std::mt19937 rng(3);
+    std::vector<uint8_t> program(150000);
+    for (size_t i = 0; i < program.size(); ++i) // code-like: short repeats among noise
+        program[i] = (i % 64 < 40) ? uint8_t(i * 13 % 251) : uint8_t(rng() % 16);
+    return {{"extaction.bin", testimages::bytesOf("[general]\r\ninstallpath=%LOCALAPPDATA%\\Kavari\r\n")},
+            {"OrvaneKavariStart.exe", program},
+            {"chrome.json", testimages::bytesOf("{\"name\": \"kavari\"}")},
+            {".", {}}};
+}
+
+std::vector<uint8_t> built(const std::vector<PackageItem>& items = sampleItems(), BuildOptions options = {})
+{
+    const BuildResult result = buildInstaller(stub(), items, options);
+    EXPECT_EQ(result.problem, "");
+    return result.installer;
+}
+
+} // namespace
+
+TEST(KvpackBuild, InstallerReadsBackItemByItem)
+{
+    const auto items = sampleItems();
+    for (bool fast : {false, true}) {
+        const auto installer = built(items, {false, fast, false});
+        const InstallerReport report = inspectInstaller(installer, true);
+        ASSERT_TRUE(report.ok()) << report.problem;
+        EXPECT_TRUE(report.warnings.empty());
+        EXPECT_EQ(report.package.magicOffset, testimages::expectedEnd({}));
+        ASSERT_EQ(report.directory.Count, items.size());
+        const auto order = processingOrder(report.directory);
+        for (size_t k = 0; k < items.size(); ++k) {
+            const auto& entry = report.directory.pFile[order[k]];
+            EXPECT_EQ(entry.szFileName, items[k].name);
+            ASSERT_EQ(entry.Size, items[k].body.size());
+            EXPECT_TRUE(std::equal(items[k].body.begin(), items[k].body.end(),
+                                   report.payload.begin() + entry.Offset));
+        }
+    }
+    // The best parse is never larger than the greedy one.
+    EXPECT_LE(built(items, {false, false, false}).size(), built(items, {false, true, false}).size());
+}
+
+TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
+{
+    const auto items = sampleItems();
+    auto withTail = stub();
+    withTail.insert(withTail.end(), 100, 0x55); // a symbol table, say
+    BuildResult result = buildInstaller(withTail, items, {});
+    EXPECT_NE(result.problem.find("100 bytes behind its image end"), std::string::npos) << result.problem;
+
+    auto cut = stub();
+    cut.pop_back();
+    EXPECT_NE(buildInstaller(cut, items, {}).problem.find("beyond its"), std::string::npos);
+
+    // A 64-bit stub only for tests, and only when the setup program's search, which then starts
+    // inside the image, can meet no magic before the package.
+    auto pe64 = testimages::makeImage({0x80, 240, 512, {0x200}});
+    pe64.resize(0x600);
+    EXPECT_NE(buildInstaller(pe64, items, {}).problem.find("not a 32-bit"), std::string::npos);
+    BuildOptions forTests;
+    forTests.testStub = true;
+    result = buildInstaller(pe64, items, forTests);
+    ASSERT_EQ(result.problem, "");
+    const InstallerReport report = inspectInstaller(result.installer, true);
+    EXPECT_TRUE(report.ok()) << report.problem;
+    EXPECT_EQ(report.package.magicOffset, pe64.size());
+    std::copy_n("MIP!", 4, pe64.begin() + 0x300);
+    EXPECT_NE(buildInstaller(pe64, items, forTests).problem.find("holds the package magic"),
+              std::string::npos);
+
+    // An installer is a stub with an earlier package: replaced only when asked to.
+    const auto earlier = built({{"old.txt", testimages::bytesOf("old")}});
+    EXPECT_NE(buildInstaller(earlier, items, {}).problem.find("--replace"), std::string::npos);
+    result = buildInstaller(earlier, items, {true, false, false});
+    ASSERT_EQ(result.problem, "");
+    EXPECT_EQ(result.installer, built(items));
+}
+
+TEST(KvpackBuild, ChecksItemNamesAndOrder)
+{
+    EXPECT_NE(buildInstaller(stub(), {{"..\\evil.dll", {1}}}, {}).problem, "");
+    EXPECT_NE(buildInstaller(stub(), {{".", {1}}}, {}).problem, "");
+    EXPECT_NE(buildInstaller(stub(), {{"LPT1.txt", {1}}}, {}).problem, "");
+
+    const BuildResult late = buildInstaller(stub(), {{"a.txt", {1}}, {"Extaction.bin", {2}}}, {});
+    EXPECT_EQ(late.problem, "");
+    ASSERT_EQ(late.warnings.size(), 1u);
+    EXPECT_NE(late.warnings[0].find("not the first item"), std::string::npos);
+    const InstallerReport report = inspectInstaller(late.installer, true);
+    ASSERT_TRUE(report.ok());
+    EXPECT_EQ(report.warnings.size(), 1u);
+}
+
+TEST(KvpackVerify, IgnoresASignatureBehindThePackage)
+{
+    auto installer = built();
+    installer.insert(installer.end(), 2048, 0x30);
+    EXPECT_TRUE(inspectInstaller(installer, true).ok());
+}
+
+TEST(KvpackVerify, DamageIsCaughtByTheSetupProgramsOwnChecks)
+{
+    const auto good = built();
+    const size_t package = testimages::expectedEnd({});
+    auto expectProblem = [](const std::vector<uint8_t>& file, const std::string& what) {
+        const InstallerReport report = inspectInstaller(file, true);
+        EXPECT_NE(report.problem.find(what), std::string::npos) << "got: " << report.problem;
+    };
+    auto flipped = good;
+    flipped[package + 12 + 100] ^= 1;
+    expectProblem(flipped, "CRC does not match");
+    flipped = good;
+    flipped[package + 1] = 'X'; // the magic
+    expectProblem(flipped, "no package");
+    flipped = good;
+    testimages::put32(flipped, package + 4, uint32_t(flipped.size()));
+    expectProblem(flipped, "not below the file size");
+
+    // Cut anywhere: a named check fails, nothing crashes.
+    for (size_t keep = package; keep < good.size(); keep += 997) {
+        const InstallerReport report =
+            inspectInstaller(std::vector<uint8_t>(good.begin(), good.begin() + keep), true);
+        EXPECT_FALSE(report.ok()) << keep;
+    }
+    // Random damage anywhere behind the image.
+    std::mt19937 rng(11);
+    for (int round = 0; round < 200; ++round) {
+        auto damaged = good;
+        damaged[package + rng() % (damaged.size() - package)] ^= uint8_t(1 + rng() % 255);
+        EXPECT_FALSE(inspectInstaller(damaged, true).ok());
+    }
+}
+
+TEST(KvpackVerify, HostileDirectoriesBehindAGoodCrc)
+{
+    // A package is only as trustworthy as whoever built it: a valid CRC over a hostile payload.
+    auto packaged = [](std::vector<uint8_t> payload) {
+        auto file = stub();
+        const auto stream = lzari::encode(payload.data(), payload.size());
+        const auto header = setup::makePackageHeader(stream);
+        file.insert(file.end(), header.begin(), header.end());
+        file.insert(file.end(), stream.begin(), stream.end());
+        file.insert(file.end(), 32, 0); // a tiny stream needs something behind it to pass the header checks
+        return inspectInstaller(file, true);
+    };
+    auto payload = setup::buildPayload({{"a.txt", {1, 2, 3}}});
+    EXPECT_TRUE(packaged(payload).ok());
+
+    auto outside = payload;
+    testimages::put32(outside, outside.size() - 12, 1000); // the body's offset
+    EXPECT_NE(packaged(outside).problem.find("outside the payload"), std::string::npos);
+
+    auto counted = payload;
+    testimages::put32(counted, counted.size() - 8, 0x10000);
+    EXPECT_NE(packaged(counted).problem.find("malformed"), std::string::npos);
+
+    auto sized = payload;
+    testimages::put32(sized, sized.size() - 4, 0xFFFFFFFF);
+    EXPECT_NE(packaged(sized).problem.find("directory size"), std::string::npos);
+
+    EXPECT_NE(packaged(setup::buildPayload({{"..", {1}}})).problem.find("not a file name"),
+              std::string::npos);
+    EXPECT_NE(packaged({}).problem.find("no directory size"), std::string::npos);
+}
+
+TEST(KvpackVerify, ImplausibleLengthHeadsAreNotDecoded)
+{
+    auto file = stub();
+    std::vector<uint8_t> stream = {0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
+    const auto header = setup::makePackageHeader(stream);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), stream.begin(), stream.end());
+    file.insert(file.end(), 16, 0);
+    EXPECT_NE(inspectInstaller(file, true).problem.find("implausible"), std::string::npos);
+    EXPECT_LT(payloadLimit(8), uint64_t(1) << 30);
+    EXPECT_EQ(payloadLimit(uint64_t(1) << 31), 0xFFFFFFFFu);
+}

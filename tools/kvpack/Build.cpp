@@ -1,0 +1,120 @@
+// The build command's core: stub checks, payload layout, compression, and the proof read.
+#include "tools/kvpack/Build.h"
+
+#include "lzari/Codec.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace kvpack {
+
+namespace {
+
+bool isConfiguration(const std::string& name)
+{
+    std::string lower(name);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return lower == "extaction.bin";
+}
+
+// The first place at or behind `from` where the package magic stands; the size when nowhere.
+size_t findMagic(const std::vector<uint8_t>& bytes, size_t from)
+{
+    static const uint8_t kMagic[] = {'M', 'I', 'P', '!'};
+    if (from >= bytes.size())
+        return bytes.size();
+    const auto at = std::search(bytes.begin() + from, bytes.end(), std::begin(kMagic), std::end(kMagic));
+    return static_cast<size_t>(at - bytes.begin());
+}
+
+} // namespace
+
+std::string stubProblem(const std::vector<uint8_t>& stub, const BuildOptions& options, uint32_t& packageAt)
+{
+    setup::MemoryReader reader(stub.data(), stub.size());
+    const setup::ImageEnd end = setup::computeImageEnd(reader);
+    packageAt = end.offset;
+    const bool carriesMagic = findMagic(stub, end.offset) != stub.size();
+    if (end.stop != setup::ImageEndStop::Complete && options.testStub) {
+        if (stub.size() > 0xFFFFFFFF || carriesMagic)
+            return "holds the package magic behind offset " + std::to_string(end.offset) +
+                   ", where the setup program's search starts for this image";
+        packageAt = static_cast<uint32_t>(stub.size());
+        return "";
+    }
+    if (end.stop != setup::ImageEndStop::Complete)
+        return "not a 32-bit (PE32) image with readable headers: the setup program would look for its "
+               "package inside the image, from offset " +
+               std::to_string(end.offset) + " (--test-stub accepts it for tests)";
+    if (end.offset > stub.size())
+        return "its image ends at " + std::to_string(end.offset) + ", beyond its " +
+               std::to_string(stub.size()) + " bytes";
+    if (end.offset == stub.size())
+        return "";
+    const bool carriesPackage = findMagic(stub, end.offset) == end.offset;
+    if (carriesPackage && options.replace)
+        return "";
+    const std::string what = carriesPackage ? "an earlier package; --replace replaces it"
+                                            : "a symbol table or other data; strip the stub";
+    return std::to_string(stub.size() - end.offset) + " bytes behind its image end at " +
+           std::to_string(end.offset) + " (" + what + ")";
+}
+
+BuildResult buildInstaller(const std::vector<uint8_t>& stub, const std::vector<setup::PackageItem>& items,
+                           const BuildOptions& options, const Progress& progress)
+{
+    BuildResult result;
+    for (size_t k = 0; k < items.size(); ++k) {
+        const std::string problem = setup::itemNameProblem(items[k].name, !items[k].body.empty());
+        if (!problem.empty()) {
+            result.problem = "item \"" + items[k].name + "\": " + problem;
+            return result;
+        }
+        if (isConfiguration(items[k].name) && k != 0)
+            result.warnings.push_back("\"" + items[k].name +
+                                      "\" is not the first item: the items before it install without "
+                                      "the install configuration");
+    }
+    uint32_t imageEnd = 0;
+    const std::string stubIssue = stubProblem(stub, options, imageEnd);
+    if (!stubIssue.empty()) {
+        result.problem = "stub: " + stubIssue;
+        return result;
+    }
+
+    std::vector<uint8_t> payload;
+    try {
+        payload = setup::buildPayload(items);
+    } catch (const std::length_error& e) {
+        result.problem = e.what();
+        return result;
+    }
+    const auto stream =
+        lzari::encode(payload.data(), payload.size(),
+                      options.fast ? lzari::EncodeLevel::greedy : lzari::EncodeLevel::best, progress);
+    // The stream must stay below the installer's own size, and the whole file below 4 GiB.
+    if (uint64_t(imageEnd) + setup::kPackageHeaderSize + stream.size() > 0xFFFFFFFF) {
+        result.problem = "the installer would exceed 4 GiB";
+        return result;
+    }
+    result.payloadSize = payload.size();
+    result.streamSize = stream.size();
+
+    const auto header = setup::makePackageHeader(stream);
+    result.installer.reserve(imageEnd + header.size() + stream.size());
+    result.installer.assign(stub.begin(), stub.begin() + imageEnd);
+    result.installer.insert(result.installer.end(), header.begin(), header.end());
+    result.installer.insert(result.installer.end(), stream.begin(), stream.end());
+
+    const InstallerReport check = inspectInstaller(result.installer, true);
+    if (!check.ok() || check.payload != payload) {
+        result.problem = "internal error: the built installer does not read back (" +
+                         (check.ok() ? std::string("payload differs") : check.problem) + ")";
+        result.installer.clear();
+    }
+    return result;
+}
+
+} // namespace kvpack
