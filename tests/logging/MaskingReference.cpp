@@ -1,5 +1,5 @@
 // Plain searches from the start of every step, new strings for every change: slow and obvious.
-#include "MaskingReference.h"
+#include "tests/logging/MaskingReference.h"
 
 #include "logging/Masking.h"
 

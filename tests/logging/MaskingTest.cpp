@@ -2,8 +2,8 @@
 // checked against the plain reference on many random texts.
 #include "logging/Masking.h"
 
-#include "MaskingReference.h"
 #include "logging/CaptureSink.h"
+#include "tests/logging/MaskingReference.h"
 
 #include <gtest/gtest.h>
 
