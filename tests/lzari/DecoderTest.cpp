@@ -73,8 +73,10 @@ TEST(LzariDecode, MatchesReachTheWholeRing)
         tokens.push_back({byte});
     }
     tokens.push_back({256 + 57, 4095});
-    Bytes expected = block;
-    expected.insert(expected.end(), block.begin(), block.begin() + 60);
+    Bytes expected(4096 + 60);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        expected[i] = block[i % 4096];
+    }
     EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(4096 + 60, tokens)), expected);
 }
 

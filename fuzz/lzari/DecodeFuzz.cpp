@@ -1,0 +1,25 @@
+// Any byte string must decode without reading or writing out of bounds, within the output limit.
+#include "lzari/Codec.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    constexpr uint64_t kLimit = 1 << 20;
+    try {
+        const std::vector<uint8_t> out = lzari::decode(data, size, kLimit);
+        // The length field, or up to one longest match more when the last match overshoots.
+        const uint64_t declared =
+            data[0] | uint32_t{data[1]} << 8 | uint32_t{data[2]} << 16 | uint32_t{data[3]} << 24;
+        if (out.size() < declared || out.size() > declared + 59) {
+            std::abort();
+        }
+    } catch (const lzari::ReadError& error) {
+        if (size >= 4 || error.code() != 1) {
+            std::abort();
+        }
+    } catch (const lzari::OutputLimitError&) {
+    }
+    return 0;
+}

@@ -1,0 +1,21 @@
+// Encoding at either level and decoding must give the input back, and best must not lose to greedy.
+#include "lzari/Codec.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::vector<uint8_t> input(data, data + size);
+    const std::vector<uint8_t> greedy = lzari::encode(data, size, lzari::EncodeLevel::greedy);
+    const std::vector<uint8_t> best = lzari::encode(data, size, lzari::EncodeLevel::best);
+    if (best.size() > greedy.size()) {
+        std::abort();
+    }
+    for (const std::vector<uint8_t>* stream : {&greedy, &best}) {
+        if (lzari::decode(stream->data(), stream->size(), size) != input) {
+            std::abort();
+        }
+    }
+    return 0;
+}
