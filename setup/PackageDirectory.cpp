@@ -1,6 +1,8 @@
 // Reading and writing the package directory block.
 #include "setup/PackageDirectory.h"
 
+#include "setup/Dpx.h"
+
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
@@ -32,35 +34,32 @@ void putLe32(std::vector<uint8_t>& out, uint32_t v)
 // The parse runs backwards from the end with a cursor that counts bytes from the end.
 void CopyToHeaderStruct(const uint8_t* block, uint32_t len, PackageHeader& header, bool* malformed)
 {
-    if (malformed)
-        *malformed = false;
     header = PackageHeader{};
-    if (len < 8) {
+    const auto reject = [&](uint32_t entry) {
+        header.Count = 0;
+        dpx(3, "InstallKavariAddOn>>CopyToHeaderStruct.malformed", uintItem("len", len),
+            uintItem("i", entry));
         if (malformed)
             *malformed = true;
-        return;
-    }
+    };
+    if (malformed)
+        *malformed = false;
+    if (len < 8)
+        return reject(0);
     header.cbSize = le32(block + len - 4);
     header.Count = le32(block + len - 8);
+    dpx(1, "InstallKavariAddOn>>CopyToHeaderStruct", uintItem("len", len),
+        uintItem("header.cbSize", header.cbSize), uintItem("header.Count", header.Count));
 
     // Walk once without keeping anything, so that a hostile Count cannot make the table grow
     // beyond what the block can hold, and a bad entry leaves no half-filled table behind.
     uint64_t cursor = 8;
     for (uint32_t i = 0; i < header.Count; ++i) {
-        if (cursor + 12 > len) {
-            header.Count = 0;
-            if (malformed)
-                *malformed = true;
-            return;
-        }
-        const uint32_t length = le32(block + len - (cursor + 12));
-        cursor += 12 + uint64_t(length);
-        if (cursor > len) {
-            header.Count = 0;
-            if (malformed)
-                *malformed = true;
-            return;
-        }
+        if (cursor + 12 > len)
+            return reject(i);
+        cursor += 12 + uint64_t(le32(block + len - (cursor + 12)));
+        if (cursor > len)
+            return reject(i);
     }
 
     header.pFile.reserve(header.Count);
@@ -76,6 +75,10 @@ void CopyToHeaderStruct(const uint8_t* block, uint32_t len, PackageHeader& heade
         const uint8_t* name = block + len - cursor - entry.Length;
         entry.szFileName.assign(reinterpret_cast<const char*>(name), entry.Length);
         cursor += entry.Length;
+        dpx(1, "InstallKavariAddOn>>CopyToHeaderStruct,", intItem("i", int32_t(i)),
+            rlxutil::LogItem(rlxutil::maskedValue(entry.szFileName.c_str()), "header.pFile[i].szFileName"),
+            uintItem("header.pFile[i].Offset", entry.Offset),
+            uintItem("header.pFile[i].Length", entry.Length), uintItem("header.pFile[i].Size", entry.Size));
         header.pFile.push_back(std::move(entry));
     }
 }

@@ -2,6 +2,7 @@
 #include "setup/PackageFormat.h"
 
 #include "setup/Crc16.h"
+#include "setup/Dpx.h"
 
 #include <array>
 #include <new>
@@ -146,22 +147,21 @@ const char* packageCheckMessage(PackageCheck check)
 PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
 {
     PackageBlock result;
-    if (!LocatePackage(file, imageEnd)) {
-        result.check = PackageCheck::InvalidPackage;
+    const auto fail = [&result](PackageCheck check) {
+        result.check = check;
+        dpx(check == PackageCheck::OutOfMemory ? 3 : 1, packageCheckMessage(check));
         return result;
-    }
+    };
+    if (!LocatePackage(file, imageEnd))
+        return fail(PackageCheck::InvalidPackage);
     const uint64_t position = file.position();
     result.magicOffset = position - 4;
     const uint32_t fileSize = static_cast<uint32_t>(file.size());
-    if (position >= fileSize || fileSize - position <= 16) {
-        result.check = PackageCheck::Corrupted1;
-        return result;
-    }
+    if (position >= fileSize || fileSize - position <= 16)
+        return fail(PackageCheck::Corrupted1);
     std::array<uint8_t, 4> word{};
-    if (file.read(word.data(), 4) != 4 || le32(word.data()) >= fileSize) {
-        result.check = PackageCheck::Corrupted2;
-        return result;
-    }
+    if (file.read(word.data(), 4) != 4 || le32(word.data()) >= fileSize)
+        return fail(PackageCheck::Corrupted2);
     result.dwLength = le32(word.data());
     word.fill(0);
     file.read(word.data(), 4); // not checked: a short read shows as a CRC difference
@@ -170,8 +170,7 @@ PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
     try {
         result.data.assign(result.dwLength, 0);
     } catch (const std::bad_alloc&) {
-        result.check = PackageCheck::OutOfMemory;
-        return result;
+        return fail(PackageCheck::OutOfMemory);
     }
     for (size_t done = 0; done < result.data.size();) {
         const size_t n = file.read(result.data.data() + done, result.data.size() - done);
@@ -180,7 +179,11 @@ PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
         done += n;
     }
     result.ncrc = Crc16(result.data.data(), result.data.size());
-    result.check = result.uiCrc == result.ncrc ? PackageCheck::Ok : PackageCheck::CrcMismatch;
+    dpx(1, "InstallKavariAddOn>>data-size", uintItem("dwLength", result.dwLength),
+        uintItem("uiCrc", result.uiCrc), uintItem("ncrc", result.ncrc));
+    if (result.uiCrc != result.ncrc)
+        return fail(PackageCheck::CrcMismatch);
+    result.check = PackageCheck::Ok;
     return result;
 }
 

@@ -1,6 +1,7 @@
 // The directory block: the shipped layout, round trips, and hostile counters and lengths.
 #include "setup/PackageDirectory.h"
 
+#include "logging/CaptureSink.h"
 #include "tests/setup/TestImages.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,26 @@ TEST(PackageDirectory, ShippedLayoutBodiesReversedDirectoryInOrder)
     }
     EXPECT_EQ(payload[824], 'O');
     EXPECT_EQ(payload[6034008], 'e');
+}
+
+TEST(PackageDirectory, LogsTheCountersThenEachEntry)
+{
+    rlxutil::ScopedCaptureSink log;
+    parse(buildPayload({{"extaction.bin", {1, 2}}, {"a.json", {3}}}));
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{
+                  "InstallKavariAddOn>>CopyToHeaderStruct, len=54, header.cbSize=51, header.Count=2",
+                  "InstallKavariAddOn>>CopyToHeaderStruct,, i=0, header.pFile[i].szFileName=a.json, "
+                  "header.pFile[i].Offset=0, header.pFile[i].Length=6, header.pFile[i].Size=1",
+                  "InstallKavariAddOn>>CopyToHeaderStruct,, i=1, header.pFile[i].szFileName=extaction.bin, "
+                  "header.pFile[i].Offset=1, header.pFile[i].Length=13, header.pFile[i].Size=2"}));
+    log.sink().clear();
+    parse(std::vector<uint8_t>{1, 0, 0, 0, 8, 0, 0, 0});
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{
+                  "InstallKavariAddOn>>CopyToHeaderStruct, len=8, header.cbSize=8, header.Count=1",
+                  "InstallKavariAddOn>>CopyToHeaderStruct.malformed, len=8, i=0"}));
+    EXPECT_EQ(log.lines().back().level, 3);
 }
 
 TEST(PackageDirectory, CountZeroAndEmptyNames)

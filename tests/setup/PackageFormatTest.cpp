@@ -1,6 +1,7 @@
 // The package's CRC, the image-end arithmetic, the package search and the header checks.
 #include "setup/PackageFormat.h"
 
+#include "logging/CaptureSink.h"
 #include "setup/Crc16.h"
 #include "tests/setup/TestImages.h"
 
@@ -168,6 +169,7 @@ TEST(LocatePackage, EarlyImageEndFindsTheFirstMagicInsideTheImage)
 
 TEST(ReadPackage, ChecksInTheSetupProgramsOrder)
 {
+    rlxutil::ScopedCaptureSink log;
     const auto image = testimages::makeImage({});
     const uint32_t end = testimages::expectedEnd({});
     auto check = [&](const std::vector<uint8_t>& file) {
@@ -185,19 +187,26 @@ TEST(ReadPackage, ChecksInTheSetupProgramsOrder)
     EXPECT_EQ(result.magicOffset, end);
     EXPECT_EQ(result.data, block);
     EXPECT_EQ(result.uiCrc, Crc16(block.data(), block.size()));
+    const std::string dataSize =
+        "InstallKavariAddOn>>data-size, dwLength=100, uiCrc=" + std::to_string(result.uiCrc) +
+        ", ncrc=" + std::to_string(result.uiCrc);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{dataSize});
 
     EXPECT_EQ(check(image).check, PackageCheck::InvalidPackage);
+    EXPECT_EQ(log.texts().back(), "InstallKavariAddOn>>invalid package.");
 
     // 16 bytes behind the magic are too few, 17 are enough to go on.
     auto shortFile = withPackage(image, {});
     shortFile.resize(end + 4 + 16, 0);
     EXPECT_EQ(check(shortFile).check, PackageCheck::Corrupted1);
+    EXPECT_EQ(log.texts().back(), "InstallKavariAddOn>>file corrupted.1");
     shortFile.push_back(0);
     EXPECT_NE(check(shortFile).check, PackageCheck::Corrupted1);
 
     auto tooLong = good;
     testimages::put32(tooLong, end + 4, uint32_t(tooLong.size()));
     EXPECT_EQ(check(tooLong).check, PackageCheck::Corrupted2);
+    EXPECT_EQ(log.texts().back(), "InstallKavariAddOn>>file corrupted.2");
     testimages::put32(tooLong, end + 4, uint32_t(tooLong.size() - 1));
     EXPECT_EQ(check(tooLong).check, PackageCheck::CrcMismatch); // zero-filled past the end
 
@@ -206,7 +215,8 @@ TEST(ReadPackage, ChecksInTheSetupProgramsOrder)
     result = check(flipped);
     EXPECT_EQ(result.check, PackageCheck::CrcMismatch);
     EXPECT_NE(result.ncrc, result.uiCrc);
-    EXPECT_STREQ(packageCheckMessage(result.check), "InstallKavariAddOn>>crc verification failed.");
+    EXPECT_EQ(log.texts().back(), "InstallKavariAddOn>>crc verification failed.");
+    EXPECT_EQ(log.lines().back().loggerName, "DPX");
 
     // An empty block with the CRC of nothing passes every check here.
     auto empty = withPackage(image, {});
