@@ -3,6 +3,7 @@
 #include "logging/Logger.h"
 #include "logging/Masking.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -76,21 +77,31 @@ std::string denseText(size_t size)
     return text;
 }
 
+// Printed with the figure, so that a faster version can be seen to give the same bytes.
+uint64_t fnv1a(const std::string& bytes)
+{
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    }
+    return hash;
+}
+
 void benchMasking()
 {
     const std::string text = denseText(1 << 20);
     size_t rounds = 0;
-    size_t check = 0;
+    uint64_t check = 0;
     const double start = cpuSeconds();
     double elapsed = 0;
     while (elapsed < 0.5) {
         const std::string masked = maskSensitiveInfo(text);
-        check = masked.size();
+        check = fnv1a(masked);
         ++rounds;
         elapsed = secondsSince(start);
     }
-    std::printf("masking, 1 MiB dense with keywords: %.1f MB/s (output %zu bytes)\n",
-                rounds * double(text.size()) / elapsed / 1e6, check);
+    std::printf("masking, 1 MiB dense with keywords: %.1f MB/s (output hash %016llx)\n",
+                rounds * double(text.size()) / elapsed / 1e6, static_cast<unsigned long long>(check));
 }
 
 } // namespace

@@ -1,9 +1,10 @@
-// Plain searches from the start of every step, new strings for every change: slow and obvious.
+// Plain searches from the start of every step, a new string for every change: slow and obvious.
 #include "tests/logging/MaskingReference.h"
 
 #include "logging/Masking.h"
 
 #include <algorithm>
+#include <cctype>
 #include <initializer_list>
 
 namespace testref {
@@ -14,29 +15,24 @@ constexpr size_t npos = std::string::npos;
 
 std::string lowered(std::string text)
 {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     return text;
 }
 
 size_t firstOf(const std::string& text, std::initializer_list<const char*> table, size_t from)
 {
     for (const char* entry : table) {
-        const size_t p = text.find(entry, from);
-        if (p != npos) {
-            return p;
+        if (text.find(entry, from) != npos) {
+            return text.find(entry, from);
         }
     }
     return npos;
 }
 
-bool isLocalPartByte(char c)
+std::string mask(const std::string& text, size_t begin, size_t end)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '\'' ||
-           c == '.';
+    return rlxutil::addMask(text, static_cast<uint32_t>(begin), static_cast<uint32_t>(end));
 }
 
 } // namespace
@@ -44,78 +40,47 @@ bool isLocalPartByte(char c)
 std::string maskSensitiveInfo(const std::string& text)
 {
     std::string result = text;
-
     std::string copy = lowered(result);
     const size_t marker = firstOf(copy, {"https", "http"}, 0);
-    if (marker != npos && firstOf(copy, {"password", "email", "username", "ticket"}, 0) != npos) {
-        const size_t q = firstOf(copy, {"?", ","}, marker);
-        if (q != npos) {
-            result = result.substr(0, q);
-        }
+    if (marker != npos && firstOf(copy, {"password", "email", "username", "ticket"}, 0) != npos &&
+        firstOf(copy, {"?", ","}, marker) != npos) {
+        result = result.substr(0, firstOf(copy, {"?", ","}, marker));
     }
 
     copy = lowered(result);
-    for (size_t s = 0; s < result.size();) {
-        const size_t a = firstOf(copy, {"@", "%40"}, s);
-        if (a == npos) {
-            break;
-        }
+    for (size_t s = 0, a; s < result.size() && (a = firstOf(copy, {"@", "%40"}, s)) != npos; s = a + 2) {
         size_t begin = a;
-        for (size_t i = a; i > 0;) {
-            --i;
-            if (i == 0) {
-                begin = 0;
-                break;
-            }
-            if (!isLocalPartByte(result.at(i))) {
-                begin = i + 1;
-                break;
-            }
+        while (begin > 0 && (begin - 1 == 0 || isalnum(static_cast<unsigned char>(result.at(begin - 1))) ||
+                             result[begin - 1] == '\'' || result[begin - 1] == '.')) {
+            --begin;
         }
-        result = rlxutil::addMask(result, static_cast<uint32_t>(begin), static_cast<uint32_t>(a));
-        s = a + 2;
+        result = mask(result, begin, a);
     }
 
     copy = lowered(result);
-    for (size_t s = 0;;) {
-        const size_t p = copy.find("\\users\\", s);
-        if (p == npos) {
-            break;
-        }
-        const size_t b = p + 7;
-        const size_t e = copy.find('\\', b);
+    for (size_t p, s = 0; (p = copy.find("\\users\\", s)) != npos; s = p + 14) {
+        const size_t e = copy.find('\\', p + 7);
         if (e != npos) {
-            for (size_t k = b; k < e; ++k) {
-                result.at(k) = '*';
-            }
+            std::fill(result.begin() + p + 7, result.begin() + e, '*');
         }
-        s = b + 7;
     }
 
     copy = lowered(result);
-    size_t limit = result.size();
-    const auto maskValue = [&](size_t begin, size_t end) {
-        end = std::min(end, limit);
-        if (begin < end) {
-            result = rlxutil::addMask(result, static_cast<uint32_t>(begin), static_cast<uint32_t>(end));
-            if (end - begin > 128) {
-                limit = begin + 3;
+    size_t limit = result.size(); // positions below it name the same bytes in result and copy
+    for (const std::string keyword : {"/meeting=", "bearer", "username", "user_name", "c:*users*",
+                                      "c:\\\\users\\\\", "\"topic\"", "telemetryinfo", "metricsticket",
+                                      "displayname", "personalroom", "recentphonenumberlist", "token"}) {
+        for (size_t p = copy.find(keyword), q; p < limit; p = copy.find(keyword, q)) {
+            const size_t v = p + keyword.size() + 1;
+            q = firstOf(copy, {"\\\\", ",", "&", "*", "\\"}, v);
+            const size_t end = std::min(q, limit);
+            if (v < end) {
+                result = mask(result, v, end);
+                limit = end - v > 128 ? v + 3 : limit;
             }
-        }
-    };
-    for (const char* keyword : {"/meeting=", "bearer", "username", "user_name", "c:*users*",
-                                "c:\\\\users\\\\", "\"topic\"", "telemetryinfo", "metricsticket",
-                                "displayname", "personalroom", "recentphonenumberlist", "token"}) {
-        const size_t length = std::string(keyword).size();
-        for (size_t p = copy.find(keyword); p < limit;) {
-            const size_t v = p + length + 1;
-            const size_t q = firstOf(copy, {"\\\\", ",", "&", "*", "\\"}, v);
             if (q == npos) {
-                maskValue(v, limit);
                 break;
             }
-            maskValue(v, q);
-            p = copy.find(keyword, q);
         }
     }
     return result;
