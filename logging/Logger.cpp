@@ -1,7 +1,7 @@
 // Line composition, cutting, holding and delivery of log lines, and logger lookup.
 #include "logging/Logger.h"
 
-#include <algorithm>
+#include <atomic>
 
 namespace rlxutil {
 

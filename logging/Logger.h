@@ -3,7 +3,6 @@
 
 #include "logging/LogItem.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -80,16 +79,18 @@ public:
     // Installs a sink and hands it every held line first, in order; an empty pointer removes it.
     void setLogger(std::shared_ptr<ILogger> sink);
 
-    // Cuts a composed line into pieces of kMaxLineLength - 1 bytes and delivers each.
-    void deliverCut(int32_t level, const std::string& loggerName, const std::string& line);
-    // Hands one line to the sink, or holds it (at most kMaxPending) while there is none.
-    void deliver(int32_t level, const std::string& loggerName, const std::string& line);
-
     size_t pendingCount() const;
     // Drops held lines, so a test that installs a sink does not receive an earlier test's lines.
     void discardPending();
 
 private:
+    friend class LoggerUtil;
+
+    // Cuts a composed line into pieces of kMaxLineLength - 1 bytes and delivers each.
+    void deliverCut(int32_t level, const std::string& loggerName, const std::string& line);
+    // Hands one line to the sink, or holds it (at most kMaxPending) while there is none.
+    void deliver(int32_t level, const std::string& loggerName, const std::string& line);
+
     struct PendingLine {
         std::string line;
         std::string loggerName;
