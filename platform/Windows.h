@@ -12,7 +12,7 @@
 #define NOMINMAX
 #endif
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600  // Windows Vista, the oldest system the installer runs on
+#define _WIN32_WINNT 0x0600 // Windows Vista, the oldest system the installer runs on
 #endif
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Memory and C-runtime implementations of the positioned byte source.
 #include "setup/ByteReader.h"
 
-#include "platform/TextConvert.h"
+#include "platform/FileOpen.h"
 
 #include <cstring>
 
@@ -16,16 +16,6 @@ size_t MemoryReader::read(uint8_t* destination, size_t count)
     std::memcpy(destination, mData + mPosition, n);
     mPosition += n;
     return n;
-}
-
-std::FILE* openFile(const std::wstring& path, const char* mode)
-{
-#ifdef _WIN32
-    const std::wstring wideMode(mode, mode + std::strlen(mode));
-    return _wfopen(path.c_str(), wideMode.c_str());
-#else
-    return std::fopen(platform::wideToUtf8(path).c_str(), mode);
-#endif
 }
 
 namespace {
@@ -51,7 +41,7 @@ bool FileReader::open(const std::wstring& path)
 {
     if (mFile)
         std::fclose(mFile);
-    mFile = openFile(path, "rb");
+    mFile = platform::openFile(path, "rb");
     if (!mFile)
         return false;
         // A seek to the end and back is the one size query that works the same on every runtime.

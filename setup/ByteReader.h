@@ -61,7 +61,4 @@ private:
     uint64_t mPosition = 0;
 };
 
-// Opens a file by wide path through the C runtime (_wfopen on Windows, UTF-8 elsewhere).
-std::FILE* openFile(const std::wstring& path, const char* mode);
-
 } // namespace setup

@@ -4,7 +4,11 @@
 #include <cstdio>
 
 #ifdef _WIN32
+#include "platform/TextConvert.h"
+#include "platform/Windows.h"
+
 #include <io.h>
+#include <shellapi.h>
 #define KV_ISATTY _isatty
 #define KV_FILENO _fileno
 #else
@@ -14,6 +18,21 @@
 #endif
 
 namespace cli {
+
+std::vector<std::string> arguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> args;
+        for (int i = 1; i < count; ++i)
+            args.push_back(platform::wideToUtf8(wide[i]));
+        LocalFree(wide);
+        return args;
+    }
+#endif
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
 
 int fail(const std::string& tool, const std::string& file, const std::string& problem)
 {

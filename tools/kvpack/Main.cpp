@@ -1,6 +1,7 @@
 // kvpack: builds installers (a stub with a package behind it) and inspects, verifies and
 // extracts existing ones.
 #include "lzari/Codec.h"
+#include "platform/FileOpen.h"
 #include "platform/TextConvert.h"
 #include "setup/ByteReader.h"
 #include "setup/Crc16.h"
@@ -67,7 +68,7 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
     const fs::path target(platform::utf8ToWide(path));
     fs::path temporary = target;
     temporary += L".kvpack-part";
-    std::FILE* out = setup::openFile(temporary.wstring(), "wb");
+    std::FILE* out = platform::openFile(temporary.wstring(), "wb");
     if (!out)
         throw Failure{path, "cannot open for writing"};
     const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();

@@ -1,4 +1,5 @@
 // kvtrace, the trace viewer: entry point.
+#include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"
 
 #include <iostream>
@@ -6,7 +7,7 @@
 int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
-    const int status = kvtrace::run(std::vector<std::string>(argv + 1, argv + argc), std::cout);
+    const int status = kvtrace::run(cli::arguments(argc, argv), std::cout);
     std::cout.flush();
     return status;
 }

@@ -1,6 +1,8 @@
 // Loads trace files in large chunks; the format's sizes are 32-bit, so larger files are refused.
 #include "tools/kvtrace/TraceFileLoader.h"
 
+#include "platform/FileOpen.h"
+#include "platform/TextConvert.h"
 #include "tools/common/Cli.h"
 
 #include <algorithm>
@@ -12,23 +14,15 @@
 
 namespace kvtrace {
 
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-} // namespace
-
 bool loadTraceFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& problem)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    platform::UniqueFile file(platform::openFileUtf8(path, "rb"));
     if (!file) {
         problem = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
     std::error_code error;
-    const std::filesystem::path fsPath(path);
+    const std::filesystem::path fsPath(platform::utf8ToWide(path));
     if (!std::filesystem::is_regular_file(fsPath, error)) {
         problem = "cannot read: not a regular file";
         return false;
