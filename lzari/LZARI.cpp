@@ -3,27 +3,13 @@
 
 #include "lzari/Codec.h"
 #include "lzari/Decoder.h"
-#include "platform/TextConvert.h"
+#include "platform/FileOpen.h"
 
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-UniqueFile openFile(const std::wstring& path, bool forWriting)
-{
-#ifdef _WIN32
-    return UniqueFile(_wfopen(path.c_str(), forWriting ? L"wb" : L"rb"));
-#else
-    return UniqueFile(std::fopen(platform::wideToUtf8(path).c_str(), forWriting ? "wb" : "rb"));
-#endif
-}
 
 constexpr size_t kBufferSize = 64 * 1024;
 
@@ -58,11 +44,11 @@ void LZARI::DecodeFile(const std::wstring& in, const std::wstring& out)
 {
     // The output is only created once the input is known to open, so a missing input leaves an
     // existing output untouched.
-    UniqueFile input = openFile(in, false);
+    platform::UniqueFile input(platform::openFile(in, "rb"));
     if (!input) {
         return;
     }
-    UniqueFile output = openFile(out, true);
+    platform::UniqueFile output(platform::openFile(out, "wb"));
     if (!output) {
         return;
     }
