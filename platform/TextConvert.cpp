@@ -27,6 +27,15 @@ void appendUtf16(std::u16string& out, char32_t c)
     }
 }
 
+// Decodes the code point at text[i] and advances i past it; a lone surrogate gives U+FFFD.
+char32_t decodeUtf16(std::u16string_view text, size_t& i)
+{
+    const char32_t c = text[i++];
+    if (isHighSurrogate(c) && i < text.size() && isLowSurrogate(text[i]))
+        return 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+    return isHighSurrogate(c) || isLowSurrogate(c) ? kReplacement : c;
+}
+
 // Decodes one UTF-8 sequence at text[i]; advances i past it. Overlong forms, surrogates,
 // values above 0x10FFFF and truncated sequences give U+FFFD for their first byte only.
 char32_t decodeUtf8(std::string_view text, size_t& i)
@@ -91,19 +100,11 @@ std::string utf16ToUtf8(std::u16string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            continue;
-        }
-        if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-            c = kReplacement;
-        }
-        appendUtf8(out, c);
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] < 0x80)
+            out.push_back(static_cast<char>(text[i++]));
+        else
+            appendUtf8(out, decodeUtf16(text, i));
     }
     return out;
 }
@@ -141,16 +142,8 @@ std::wstring utf16ToWide(std::u16string_view text)
         for (char16_t c : text)
             out.push_back(static_cast<wchar_t>(c));
     } else {
-        for (size_t i = 0; i < text.size(); ++i) {
-            char32_t c = text[i];
-            if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-                c = kReplacement;
-            }
-            out.push_back(static_cast<wchar_t>(c));
-        }
+        for (size_t i = 0; i < text.size();)
+            out.push_back(static_cast<wchar_t>(decodeUtf16(text, i)));
     }
     return out;
 }
