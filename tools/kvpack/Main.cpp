@@ -318,17 +318,7 @@ int run(std::vector<std::string> args)
 
 } // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv)
-{
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back(platform::wideToUtf8(argv[i]));
-    return run(std::move(args));
-}
-#else
 int main(int argc, char** argv)
 {
-    return run(std::vector<std::string>(argv + 1, argv + argc));
+    return run(cli::arguments(argc, argv));
 }
-#endif
