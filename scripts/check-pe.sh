@@ -12,12 +12,13 @@ kind=${3:-}
 fail() { echo "check-pe: $exe: $*" >&2; exit 1; }
 
 [ -f "$exe" ] || fail "no such file"
-objdump=
+# Each mingw objdump reads only its own machine's images.
+info=
 for prefix in i686-w64-mingw32 x86_64-w64-mingw32; do
-  command -v $prefix-objdump >/dev/null 2>&1 && objdump=$prefix-objdump && break
+  command -v $prefix-objdump >/dev/null 2>&1 || continue
+  info=$($prefix-objdump -p "$exe" 2>/dev/null) && break
 done
-[ -n "$objdump" ] || fail "no mingw objdump to read it with"
-info=$($objdump -p "$exe") || fail "not a PE image"
+[ -n "$info" ] || fail "not a PE image (or no mingw objdump to read it with)"
 
 case "$subsystem" in
   gui) want='(Windows GUI)' ;;
