@@ -26,13 +26,28 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
     if (mTextSize == 0) {
         return;
     }
-    mValue = takeBits(kStartupBits);
+    mBits = refill(mBits);
+    mValue = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits));
+    mBits.bits <<= kStartupBits;
+    mBits.count -= kStartupBits;
     std::fill(mRing.begin(), mRing.begin() + kInitialFill, kFillByte);
 }
 
-void Decoder::refillBits()
+Decoder::BitBuffer Decoder::refill(BitBuffer buffer)
 {
-    while (mBitCount <= 56) {
+    if (mInEnd - mIn >= 8) {
+        // Eight bytes at once; the bits below the whole bytes taken are the stream's next ones,
+        // so the next refill ORs the same values over them.
+        const uint64_t word = uint64_t{mIn[0]} << 56 | uint64_t{mIn[1]} << 48 | uint64_t{mIn[2]} << 40 |
+                              uint64_t{mIn[3]} << 32 | uint64_t{mIn[4]} << 24 | uint64_t{mIn[5]} << 16 |
+                              uint64_t{mIn[6]} << 8 | uint64_t{mIn[7]};
+        const uint32_t taken = (64 - buffer.count) / 8;
+        buffer.bits |= word >> buffer.count;
+        buffer.count += 8 * taken;
+        mIn += taken;
+        return buffer;
+    }
+    while (buffer.count <= 56) {
         if (mIn == mInEnd) {
             if (!mInputEnded) {
                 const ByteSource::Piece piece = mSource.next();
@@ -42,13 +57,14 @@ void Decoder::refillBits()
                 continue;
             }
             // The bits the stream never sent read as 1.
-            mBits |= ~uint64_t{0} >> mBitCount;
-            mBitCount = 64;
-            return;
+            buffer.bits |= ~uint64_t{0} >> buffer.count;
+            buffer.count = 64;
+            return buffer;
         }
-        mBits |= uint64_t{*mIn++} << (56 - mBitCount);
-        mBitCount += 8;
+        buffer.bits |= uint64_t{*mIn++} << (56 - buffer.count);
+        buffer.count += 8;
     }
+    return buffer;
 }
 
 bool Decoder::takeProgressMark()
@@ -67,6 +83,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     uint32_t value = mValue;
     uint32_t r = mRingPos;
     uint64_t count = mCount;
+    BitBuffer bits = mBits;
     const uint64_t stop = std::min<uint64_t>(mTextSize, mProgressMark + 1);
     size_t written = 0;
 
@@ -78,6 +95,17 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     // one state of their class that straddles Q2 widely, so any order of the same steps ends in the
     // same registers after the same bits. This order takes them in two runs: the leading bits that
     // low and high - 1 share, then the steps that shrink the interval around the middle.
+    // The next n bits (1 to 17), the first of them highest.
+    auto takeBits = [&](uint32_t n) __attribute__((always_inline))
+    {
+        if (bits.count < n) {
+            bits = refill(bits);
+        }
+        const uint32_t taken = static_cast<uint32_t>(bits.bits >> (64 - n));
+        bits.bits <<= n;
+        bits.count -= n;
+        return taken;
+    };
     auto renormalise = [&]() __attribute__((always_inline))
     {
         constexpr uint32_t kMask = kQ4 - 1;
@@ -149,6 +177,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     mValue = value;
     mRingPos = r;
     mCount = count;
+    mBits = bits;
     return written;
 }
 

@@ -44,25 +44,20 @@ public:
     bool takeProgressMark();
 
 private:
-    // The next count bits (1 to 32) of the stream, the first of them highest.
-    uint32_t takeBits(uint32_t count)
-    {
-        if (mBitCount < count) {
-            refillBits();
-        }
-        const uint32_t bits = static_cast<uint32_t>(mBits >> (64 - count));
-        mBits <<= count;
-        mBitCount -= count;
-        return bits;
-    }
-    void refillBits();
+    // Unread bits, the next one at the top. decodeSome() keeps a copy in registers, since the
+    // bytes it writes could otherwise alias every member.
+    struct BitBuffer {
+        uint64_t bits;
+        uint32_t count;
+    };
+    // Tops the buffer up to at least 57 bits, with 1-bits once the stream has ended.
+    BitBuffer refill(BitBuffer buffer);
 
     ByteSource& mSource;
     const uint8_t* mIn = nullptr;
     const uint8_t* mInEnd = nullptr;
     bool mInputEnded = false;
-    uint64_t mBits = 0; // unread bits, next one at the top
-    uint32_t mBitCount = 0;
+    BitBuffer mBits{0, 0};
 
     uint32_t mTextSize = 0;
     uint64_t mCount = 0;

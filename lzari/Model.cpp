@@ -21,10 +21,15 @@ void SymbolModel::rebuildSums()
         uint32_t inBlock = 0;
         for (uint32_t k = 0; k < kBlockSize; ++k) {
             inBlock += mCount[b * kBlockSize + k + 1];
-            mSumInBlock[b * kBlockSize + k] = inBlock;
+            mSumInBlock[b * kBlockSize + k] = static_cast<Sum>(inBlock);
         }
         mTotal += inBlock;
-        mBlockSum[b] = mTotal;
+        mBlockSum[b] = static_cast<Sum>(mTotal);
+    }
+    // Never below a count searched for, so find() never stops in them; update() keeps them equal to the
+    // total.
+    for (uint32_t b = kBlocks; b < kBlockSlots; ++b) {
+        mBlockSum[b] = static_cast<Sum>(mTotal);
     }
 }
 

@@ -53,6 +53,16 @@ constexpr PositionTables buildPositionTables()
 inline constexpr PositionTables kPositionTables = buildPositionTables();
 static_assert(kPositionTables.cum[0] == kPositionTotal);
 
+// n zeros, then n ones.
+template <class T, uint32_t n> constexpr std::array<T, 2 * n> onesFrom()
+{
+    std::array<T, 2 * n> ones{};
+    for (uint32_t i = n; i < 2 * n; ++i) {
+        ones[i] = 1;
+    }
+    return ones;
+}
+
 } // namespace detail
 
 // The fixed model of match positions: position p weighs floor(10000 / (p + 201)), so near
@@ -91,16 +101,17 @@ public:
     Interval find(uint32_t target) const
     {
         // In counts from the front: the first rank whose running sum reaches want.
-        const uint32_t want = target < mTotal ? mTotal - target : 1;
-        uint32_t block = 0;
-        for (uint32_t b = 0; b < kBlocks; ++b) {
-            block += mBlockSum[b] < want ? 1 : 0;
+        const Sum want = static_cast<Sum>(target < mTotal ? mTotal - target : 1);
+        Sum block = 0;
+        for (uint32_t b = 0; b < kBlockSlots; ++b) {
+            block = static_cast<Sum>(block + (mBlockSum[b] < want ? 1 : 0));
         }
         const uint32_t before = block == 0 ? 0 : mBlockSum[block - 1];
-        const uint32_t* inBlock = &mSumInBlock[block * kBlockSize];
-        uint32_t offset = 0;
+        const Sum wantInBlock = static_cast<Sum>(want - before);
+        const Sum* inBlock = &mSumInBlock[block * kBlockSize];
+        Sum offset = 0;
         for (uint32_t k = 0; k < kBlockSize; ++k) {
-            offset += before + inBlock[k] < want ? 1 : 0;
+            offset = static_cast<Sum>(offset + (inBlock[k] < wantInBlock ? 1 : 0));
         }
         const uint32_t rank = block * kBlockSize + offset + 1;
         const uint32_t upTo = before + inBlock[offset]; // counts of ranks 1..rank
@@ -142,27 +153,37 @@ public:
             mRunStart[count] = static_cast<uint16_t>(first + 1);
         }
         const uint32_t block = (first - 1) / kBlockSize;
-        for (uint32_t b = 0; b < kBlocks; ++b) {
-            mBlockSum[b] += b >= block ? 1 : 0;
+        const Sum* blockStep = &kOnesFrom[kBlockSlots - block]; // 1 exactly for the blocks from block on
+        for (uint32_t b = 0; b < kBlockSlots; ++b) {
+            mBlockSum[b] = static_cast<Sum>(mBlockSum[b] + blockStep[b]);
         }
         const uint32_t offset = (first - 1) % kBlockSize;
-        uint32_t* inBlock = &mSumInBlock[block * kBlockSize];
+        const Sum* rankStep = &kOnesFrom[kBlockSlots - offset];
+        Sum* inBlock = &mSumInBlock[block * kBlockSize];
         for (uint32_t k = 0; k < kBlockSize; ++k) {
-            inBlock[k] += k >= offset ? 1 : 0;
+            inBlock[k] = static_cast<Sum>(inBlock[k] + rankStep[k]);
         }
     }
 
 private:
+    // Every running sum is at most the total, which stays below 2^15: 16-bit lanes hold them, and
+    // signed compares are exact, which is what plain SSE2 offers. The loops then cover whole vectors
+    // of 8 lanes, so the compiler replaces them entirely.
+    using Sum = int16_t;
     static constexpr uint32_t kBlockSize = 16;
     static constexpr uint32_t kBlocks = (kSymbolCount + kBlockSize - 1) / kBlockSize;
+    static constexpr uint32_t kBlockSlots = (kBlocks + 7) / 8 * 8; // the slots past kBlocks hold the total
+    static_assert(kCountCeiling <= 0x7FFF);
+    // kBlockSlots zeros, then as many ones: from &kOnesFrom[kBlockSlots - i], entries i on are 1.
+    static constexpr std::array<Sum, 2 * kBlockSlots> kOnesFrom = detail::onesFrom<Sum, kBlockSlots>();
 
     void rebuildSums();
     void rebuildRunStarts();
     void halve();
 
-    std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{};  // by rank; [0] is a zero sentinel
-    std::array<uint32_t, kBlocks> mBlockSum{};                // counts of blocks 0..b
-    std::array<uint32_t, kBlocks * kBlockSize> mSumInBlock{}; // [rank - 1]: counts of its block up to it
+    std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{}; // by rank; [0] is a zero sentinel
+    std::array<Sum, kBlockSlots> mBlockSum{};                // counts of blocks 0..b
+    std::array<Sum, kBlocks * kBlockSize> mSumInBlock{};     // [rank - 1]: counts of its block up to it
     std::array<uint16_t, kSymbolCount + 1> mRankToCode{};
     std::array<uint16_t, kSymbolCount> mCodeToRank{};
     // By count: the first rank holding it. Exact for every count some rank holds; stale otherwise.
