@@ -11,9 +11,10 @@ namespace lzari {
 
 namespace {
 
-// Mirrors the decoder step for step: the same interval arithmetic and the same renormalisation
-// branches, so low and high are the decoder's after every code. Bits whose value is not yet
-// known (the interval straddles the middle) are counted as pending and sent once it is.
+// Mirrors the decoder: the same interval arithmetic and the same renormalisation, taken in the
+// same two runs (the leading bits low and high - 1 share, then the steps around the middle), so
+// low and high are the decoder's after every code. A middle step's bit is not known until the
+// next shared bit, so it is counted as pending and sent, inverted, right after that one.
 class ArithmeticEncoder {
 public:
     explicit ArithmeticEncoder(uint32_t textSize)
@@ -44,9 +45,8 @@ public:
     {
         ++mPending;
         emit(mLow < kQ1 ? 0 : 1);
-        while (mBitCount != 0) {
-            put(1);
-        }
+        const uint32_t padding = (8 - mBitCount) % 8;
+        put((1u << padding) - 1, padding);
         while (mOut.size() > kHeaderSize && mOut.back() == 0xFF) {
             mOut.pop_back();
         }
@@ -56,42 +56,53 @@ public:
 private:
     void narrow(uint32_t cumHigh, uint32_t cumLow, uint32_t total)
     {
+        constexpr uint32_t kMask = kQ4 - 1;
         const uint32_t range = mHigh - mLow;
-        mHigh = mLow + range * cumHigh / total;
-        mLow = mLow + range * cumLow / total;
-        for (;;) {
-            if (mLow >= kQ2) {
-                emit(1);
-                mLow -= kQ2;
-                mHigh -= kQ2;
-            } else if (mLow >= kQ1 && mHigh <= kQ3) {
-                ++mPending;
-                mLow -= kQ1;
-                mHigh -= kQ1;
-            } else if (mHigh > kQ2) {
-                break;
-            } else {
-                emit(0);
-            }
-            mLow += mLow;
-            mHigh += mHigh;
+        uint32_t top = mLow + range * cumHigh / total - 1;
+        uint32_t low = mLow + range * cumLow / total;
+        const uint32_t differing = low ^ top;
+        const uint32_t shared =
+            differing == 0 ? kStartupBits : uint32_t(__builtin_clz(differing)) - (32 - kStartupBits);
+        if (shared != 0) {
+            const uint32_t bits = low >> (kStartupBits - shared);
+            emit(bits >> (shared - 1));
+            put(bits & ((1u << (shared - 1)) - 1), shared - 1);
+            low = (low << shared) & kMask;
+            top = ((top << shared) | ((1u << shared) - 1)) & kMask;
         }
+        const uint32_t lowOnes = (~low & (kQ2 - 1)) << 16;
+        const uint32_t topZeros = (top & (kQ2 - 1)) << 16;
+        const uint32_t middle = std::min(lowOnes == 0 ? 16u : uint32_t(__builtin_clz(lowOnes)),
+                                         topZeros == 0 ? 16u : uint32_t(__builtin_clz(topZeros)));
+        if (middle != 0) {
+            mPending += middle;
+            low = (low << middle) & (kQ2 - 1);
+            top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
+        }
+        mLow = low;
+        mHigh = top + 1;
     }
 
+    // One bit, then the pending ones inverted.
     void emit(uint32_t bit)
     {
-        put(bit);
-        for (; mPending > 0; --mPending) {
-            put(bit ^ 1);
+        put(bit, 1);
+        const uint32_t inverted = bit != 0 ? 0 : 0xFFFFFFFFu;
+        for (; mPending >= 32; mPending -= 32) {
+            put(inverted, 32);
         }
+        put(static_cast<uint32_t>(inverted & ((uint64_t{1} << mPending) - 1)), mPending);
+        mPending = 0;
     }
 
-    void put(uint32_t bit)
+    // The low n bits of bits (n at most 32), highest first.
+    void put(uint32_t bits, uint32_t n)
     {
-        mByte = uint8_t(mByte << 1 | bit);
-        if (++mBitCount == 8) {
-            mOut.push_back(mByte);
-            mBitCount = 0;
+        mBits = (mBits << n) | bits;
+        mBitCount += n;
+        while (mBitCount >= 8) {
+            mBitCount -= 8;
+            mOut.push_back(uint8_t(mBits >> mBitCount));
         }
     }
 
@@ -100,8 +111,8 @@ private:
     uint32_t mLow = 0;
     uint32_t mHigh = kQ4;
     uint32_t mPending = 0;
+    uint64_t mBits = 0; // the last mBitCount bits are not yet out
     uint32_t mBitCount = 0;
-    uint8_t mByte = 0;
 };
 
 // Costs in 1/256 bit, from the counts the adaptive model holds when a block's parse is chosen.
