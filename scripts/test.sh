@@ -15,6 +15,8 @@ stop_wine() {
 trap stop_wine EXIT
 
 failed=()
+passed_count=0 failed_count=0 skipped_count=0
+log=$(mktemp)
 for preset in "${presets[@]}"; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
@@ -30,11 +32,25 @@ for preset in "${presets[@]}"; do
     WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1 || true
   fi
   echo "=== $preset: test"
-  ctest --preset "$preset" -j "$(nproc)" || failed+=("$preset")
+  ctest --preset "$preset" -j "$(nproc)" 2>&1 | tee "$log" || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("$preset")
+  # CTest counts a skipped test as passed; the summary below does not.
+  summary=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  total=$(echo "$summary" | sed -E 's/.* out of ([0-9]+).*/\1/')
+  bad=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests? failed.*/\1/')
+  skipped=$(grep -c '(Skipped)' "$log" || true)
+  if [ -n "$summary" ]; then
+    passed_count=$((passed_count + total - bad - skipped))
+    failed_count=$((failed_count + bad))
+    skipped_count=$((skipped_count + skipped))
+  fi
 done
+rm -f "$log"
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "tests failed in: ${failed[*]}"
-  exit 1
+else
+  echo "all presets passed: ${presets[*]}"
 fi
-echo "all presets passed: ${presets[*]}"
+echo "total: $passed_count passed, $failed_count failed, $skipped_count skipped"
+[ ${#failed[@]} -eq 0 ]
