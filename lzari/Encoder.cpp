@@ -292,9 +292,9 @@ std::vector<uint8_t> encode(const uint8_t* data, size_t size, EncodeLevel level,
     if (size == 0) {
         return std::vector<uint8_t>(kHeaderSize, 0);
     }
-    std::vector<uint8_t> text(kInitialFill + size, kFillByte);
+    std::vector<uint8_t> text(kInitialFill + size + MatchFinder::kTextSlack, kFillByte);
     std::copy(data, data + size, text.begin() + kInitialFill);
-    return Encoder(text.data(), text.size(), level, progress).run();
+    return Encoder(text.data(), text.size() - MatchFinder::kTextSlack, level, progress).run();
 }
 
 } // namespace lzari

@@ -2,8 +2,33 @@
 #include "lzari/MatchFinder.h"
 
 #include <algorithm>
+#include <cstring>
+
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the word compare below counts equal bytes from the low end of a little-endian word"
+#endif
 
 namespace lzari {
+
+namespace {
+
+// The bytes from len on that a and b share, up to limit. Compares eight at a time, which is why
+// the text must stay readable for kTextSlack bytes past its end.
+uint32_t extend(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t limit)
+{
+    while (len < limit) {
+        uint64_t x, y;
+        std::memcpy(&x, a + len, sizeof x);
+        std::memcpy(&y, b + len, sizeof y);
+        if (x != y) {
+            return std::min(limit, len + uint32_t(__builtin_ctzll(x ^ y)) / 8);
+        }
+        len += 8;
+    }
+    return limit;
+}
+
+} // namespace
 
 MatchFinder::MatchFinder(const uint8_t* text, size_t size)
     : mText(text), mSize(size), mHead(size_t{1} << kHashBits, kEmpty), mChildren(2 * kSlots, kEmpty)
@@ -41,20 +66,16 @@ size_t MatchFinder::next(Match* out)
         }
         uint32_t* node = &mChildren[2 * (slot >= distance ? slot - distance : slot + kSlots - distance)];
         const uint8_t* older = cur - distance;
-        uint32_t len = std::min(lenSmaller, lenGreater);
-        if (older[len] == cur[len]) {
-            while (++len != lenLimit && older[len] == cur[len]) {
-            }
-            if (len > best) {
-                best = len;
-                out[found++] = {len, distance};
-                if (len == lenLimit) {
-                    // Equal as far as any later search looks: the older suffix leaves the tree and
-                    // ours takes its subtrees.
-                    *smaller = node[0];
-                    *greater = node[1];
-                    return found;
-                }
+        const uint32_t len = extend(older, cur, std::min(lenSmaller, lenGreater), lenLimit);
+        if (len > best) {
+            best = len;
+            out[found++] = {len, distance};
+            if (len == lenLimit) {
+                // Equal as far as any later search looks: the older suffix leaves the tree and
+                // ours takes its subtrees.
+                *smaller = node[0];
+                *greater = node[1];
+                return found;
             }
         }
         if (older[len] < cur[len]) {

@@ -22,7 +22,8 @@ struct Match {
 class MatchFinder {
 public:
     // text must outlive the finder; it is the whole text the decoder's ring sees, initial fill
-    // included, and distances never reach before its start.
+    // included, and distances never reach before its start. kTextSlack bytes past its end must
+    // be readable too; their values do not matter.
     MatchFinder(const uint8_t* text, size_t size);
 
     // Inserts the next position (positions come in order from 0) and writes its matches to out,
@@ -31,13 +32,14 @@ public:
     // least kMinMatch and at most kMaxMatch long and never run past the end of the text.
     size_t next(Match* out);
 
+    static constexpr size_t kTextSlack = 8;
     static constexpr size_t kMostMatches = kMaxMatch - kMinMatch + 1;
 
 private:
     static constexpr uint32_t kSlots = kRingSize + 1; // distance kRingSize must not meet its own slot
     static constexpr uint32_t kEmpty = 0;
     static constexpr uint32_t kOffset = kSlots + 1; // stored positions are pos + kOffset
-    static constexpr uint32_t kHashBits = 16;
+    static constexpr uint32_t kHashBits = 14;
 
     const uint8_t* mText;
     size_t mSize;
