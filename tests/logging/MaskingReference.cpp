@@ -15,18 +15,16 @@ constexpr size_t npos = std::string::npos;
 
 std::string lowered(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    for (char& c : text)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     return text;
 }
 
 size_t firstOf(const std::string& text, std::initializer_list<const char*> table, size_t from)
 {
-    for (const char* entry : table) {
-        if (text.find(entry, from) != npos) {
+    for (const char* entry : table)
+        if (text.find(entry, from) != npos)
             return text.find(entry, from);
-        }
-    }
     return npos;
 }
 
@@ -60,9 +58,8 @@ std::string maskSensitiveInfo(const std::string& text)
     copy = lowered(result);
     for (size_t p, s = 0; (p = copy.find("\\users\\", s)) != npos; s = p + 14) {
         const size_t e = copy.find('\\', p + 7);
-        if (e != npos) {
+        if (e != npos)
             std::fill(result.begin() + p + 7, result.begin() + e, '*');
-        }
     }
 
     copy = lowered(result);
@@ -78,9 +75,8 @@ std::string maskSensitiveInfo(const std::string& text)
                 result = mask(result, v, end);
                 limit = end - v > 128 ? v + 3 : limit;
             }
-            if (q == npos) {
+            if (q == npos)
                 break;
-            }
         }
     }
     return result;
