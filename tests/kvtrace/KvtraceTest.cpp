@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <iterator>
 #include <sstream>
 
 using namespace trace;
@@ -18,11 +18,10 @@ namespace {
 
 struct Outcome {
     int status;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-Outcome runKvtrace(std::vector<std::string> args)
+Outcome runKvtrace(const std::vector<std::string>& args)
 {
     std::ostringstream out;
     testing::internal::CaptureStderr();
@@ -32,21 +31,17 @@ Outcome runKvtrace(std::vector<std::string> args)
 
 // A folder of this test's own, removed with everything in it.
 struct TempDir {
-    TempDir() { fs::create_directories(path); }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const
-    {
-        std::ofstream(path / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        return (path / name).string();
-    }
     const fs::path path =
         fs::temp_directory_path() /
         ("kvtrace_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path, ignored); }
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const
+    {
+        trace_test::writeFile((path / name).string(), bytes);
+        return (path / name).string();
+    }
+    std::error_code ignored;
 };
 
 // Four records of two processes, one of them UTF-16 with a record name and a high-resolution time.
@@ -177,23 +172,17 @@ TEST(Kvtrace, ForeignMissingFilesAndUsage)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "kvtrace: /nonexistent/x.kvl: cannot open: No such file or directory\n");
 
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"frobnicate"},
-                                               {"dump"},
-                                               {"dump", "a", "b"},
-                                               {"dump", "--level", "high", "a"},
-                                               {"dump", "--pid"},
-                                               {"dump", "--colour", "a"},
-                                               {"info", "-x", "a"}}) {
-        const Outcome run = runKvtrace(args);
-        EXPECT_EQ(run.status, 2) << testing::PrintToString(args);
-        EXPECT_NE(run.err.find("Try 'kvtrace --help'."), std::string::npos);
-    }
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"--help"}, {"dump", "--help"}, {"info", "--help"}}) {
-        const Outcome run = runKvtrace(args);
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out.rfind("Usage: kvtrace", 0), 0u) << run.out;
+    // Each command line split at its blanks.
+    for (const std::string line : {"", "frobnicate", "dump", "dump a b", "dump --level high a", "dump --pid",
+                                   "dump --colour a", "info -x a", "--help", "dump --help", "info --help"}) {
+        std::istringstream words(line);
+        const Outcome run = runKvtrace({std::istream_iterator<std::string>(words), {}});
+        if (line.find("--help") != std::string::npos) {
+            EXPECT_EQ(run.status, 0) << line;
+            EXPECT_EQ(run.out.rfind("Usage: kvtrace", 0), 0u) << run.out;
+        } else {
+            EXPECT_EQ(run.status, 2) << line;
+            EXPECT_NE(run.err.find("Try 'kvtrace --help'."), std::string::npos) << line;
+        }
     }
 }

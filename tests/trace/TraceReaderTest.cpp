@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 
 using namespace trace;
@@ -21,29 +20,22 @@ std::vector<uint8_t> smallWrappedFile()
 {
     TestFile file(1024);
     store32(file.bytes.data() + header_offset::kCreationTick, 0x01020304);
-    TraceRing ring = file.ring();
-    TraceRecordInfo info;
-    info.processId = 4242;
-    info.threadId = 77;
     for (uint32_t i = 0; i < 14; ++i) {
-        info.level = 1u << (i % 4);
-        info.seconds = 1796461623 + i;
-        info.milliseconds = static_cast<uint16_t>(i * 71);
-        info.hasHighResTime = i % 3 == 0;
-        info.highResTimeUs = 1000000ull * i;
-        const std::string text = "line " + std::to_string(i) + " caf\xC3\xA9";
+        file.info = {1u << (i % 4), 4242,          77, 1796461623 + i, static_cast<uint16_t>(i * 71),
+                     i % 3 == 0,    1000000ull * i};
         if (i % 2 == 0) {
-            writeTraceRecord(ring, info, TraceStrings8{"DPX", i % 4 == 0 ? "cat" : "", text, {}});
+            file.write(TraceStrings8{
+                "DPX", i % 4 == 0 ? "cat" : "", "line " + std::to_string(i) + " caf\xC3\xA9", {}});
         } else {
             const std::u16string wide =
                 u"wide " + std::u16string(1, char16_t(u'0' + i % 10)) + u" \u00fc\u20ac";
-            writeTraceRecord(ring, info, TraceStrings16{u"setup.exe", {}, wide, i == 5 ? u"rec" : u""});
+            file.write(TraceStrings16{u"setup.exe", {}, wide, i == 5 ? u"rec" : u""});
         }
     }
     return file.bytes;
 }
 
-void expectOnlyProblem(const trace_test::Collector& c, const std::string& start)
+void expectFirstProblem(const trace_test::Collector& c, const std::string& start)
 {
     ASSERT_FALSE(c.result.problems.empty()) << "expected: " << start;
     EXPECT_EQ(c.result.problems[0].rfind(start, 0), 0u) << c.result.problems[0];
@@ -63,8 +55,7 @@ TEST(TraceReader, SmallWrappedFileMatchesTheCorpusSeed)
 
     const std::string path = std::string(KV_SOURCE_DIR) + "/fuzz/corpus/trace_reader/small_wrapped.kvl";
     if (std::getenv("KV_UPDATE_GOLDEN") != nullptr)
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        trace_test::writeFile(path, bytes);
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> golden((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(golden, bytes) << "the trace format changed; set KV_UPDATE_GOLDEN=1 only if that is intended";
@@ -77,8 +68,7 @@ TEST(TraceReader, UnfinishedRecordIsReportedNotShown)
         file.write("r" + std::to_string(i));
     file.bytes[kHeaderSize + 60 + record_offset::kState] = 0;
     const auto c = readAll(file.bytes);
-    EXPECT_TRUE(c.result.problems.empty()) << "an unfinished record is no damage";
-    EXPECT_FALSE(c.result.damaged());
+    EXPECT_FALSE(c.result.damaged()) << "an unfinished record is no damage";
     ASSERT_EQ(c.records.size(), 2u);
     EXPECT_EQ(c.records[1].text, "r2");
     ASSERT_EQ(c.incompletes.size(), 1u);
@@ -89,19 +79,18 @@ TEST(TraceReader, UnfinishedRecordIsReportedNotShown)
 TEST(TraceReader, FileCutAtItsWriteOffsetIsGood)
 {
     TestFile file(1 << 16);
+    // A file of nothing but its header is what a process leaves that wrote no record.
+    auto c = readAll(std::vector<uint8_t>(file.bytes.begin(), file.bytes.begin() + kHeaderSize));
+    EXPECT_TRUE(c.result.cut);
+    EXPECT_FALSE(c.result.damaged());
+
     for (int i = 0; i < 5; ++i)
         file.write("abc");
     std::vector<uint8_t> cut(file.bytes.begin(), file.bytes.begin() + file.header().writeOffset);
-    auto c = readAll(cut);
+    c = readAll(cut);
     EXPECT_TRUE(c.result.cut);
     EXPECT_FALSE(c.result.damaged());
     EXPECT_EQ(c.records.size(), 5u);
-
-    // A file of nothing but its header is what a process leaves that wrote no record.
-    TestFile empty(1 << 16);
-    c = readAll(std::vector<uint8_t>(empty.bytes.begin(), empty.bytes.begin() + kHeaderSize));
-    EXPECT_TRUE(c.result.cut);
-    EXPECT_FALSE(c.result.damaged());
 
     // Cut inside the records: damaged, and what lies before the cut is still read.
     cut.resize(cut.size() - 30);
@@ -117,7 +106,7 @@ TEST(TraceReader, BadRecordsAreNamedAndPassedOver)
     const TraceFileHeader h = *readTraceHeader(bytes.data(), bytes.size());
     store16(bytes.data() + h.oldestRecord, 7);
     auto c = readAll(bytes);
-    expectOnlyProblem(c, "record at offset " + std::to_string(h.oldestRecord) + " has an impossible size 7");
+    expectFirstProblem(c, "record at offset " + std::to_string(h.oldestRecord) + " has an impossible size 7");
     ASSERT_FALSE(c.records.empty());
     EXPECT_EQ(c.records.back().sequence, h.lastSequence);
 
@@ -125,11 +114,11 @@ TEST(TraceReader, BadRecordsAreNamedAndPassedOver)
     TestFile file(4096);
     file.write("one");
     file.write("two");
-    for (const uint16_t bad : {uint16_t(0), uint16_t(51), uint16_t(60), uint16_t(0xFFFF)}) {
+    for (const uint16_t bad : {0, 51, 60, 0xFFFF}) {
         bytes = file.bytes;
         store16(bytes.data() + kHeaderSize + record_offset::kText, bad);
         c = readAll(bytes);
-        expectOnlyProblem(c, "record at offset 48 has a string outside it");
+        expectFirstProblem(c, "record at offset 48 has a string outside it");
         ASSERT_EQ(c.records.size(), 1u);
         EXPECT_EQ(c.records[0].text, "two");
     }

@@ -14,11 +14,6 @@ using trace_test::TestFile;
 
 namespace {
 
-struct Written {
-    uint32_t sequence;
-    std::string text;
-};
-
 std::string textFor(uint32_t sequence, size_t length)
 {
     std::string text = "#" + std::to_string(sequence) + " ";
@@ -36,7 +31,7 @@ TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
         const uint32_t fileSize = std::uniform_int_distribution<uint32_t>(256, 24 * 1024)(rng) & ~3u;
         const size_t maxText = std::uniform_int_distribution<size_t>(8, run % 3 == 0 ? 2100 : 300)(rng);
         TestFile file(fileSize);
-        std::deque<Written> held;
+        std::deque<std::pair<uint32_t, std::string>> held; // sequence, text
         uint32_t nextSequence = 1;
         SCOPED_TRACE("file size " + std::to_string(fileSize));
 
@@ -54,12 +49,9 @@ TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
 
             if (result == TraceWriteResult::Written) {
                 held.push_back({nextSequence++, text.substr(0, kMaxTextChars - 1)});
-                const uint32_t placed = after.writeOffset - layout.size;
                 // Back to the start only when the record does not fit before the end.
-                if (before.writeOffset + layout.size <= fileSize)
-                    EXPECT_EQ(placed, before.writeOffset);
-                else
-                    EXPECT_EQ(placed, kHeaderSize);
+                const bool fits = before.writeOffset + layout.size <= fileSize;
+                EXPECT_EQ(after.writeOffset - layout.size, fits ? before.writeOffset : kHeaderSize);
                 if (before.freeBytes < layout.size) {
                     // Room was made: at least a sixteenth of the file, or the whole older lap.
                     const uint32_t freed = after.freeBytes + layout.size;
@@ -79,12 +71,12 @@ TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
             const auto c = readAll(file.bytes);
             ASSERT_TRUE(c.result.problems.empty()) << c.result.problems[0] << " at step " << step;
             EXPECT_TRUE(c.incompletes.empty());
-            while (!held.empty() && (c.records.empty() || held.front().sequence < c.records.front().sequence))
+            while (!held.empty() && (c.records.empty() || held.front().first < c.records.front().sequence))
                 held.pop_front();
             ASSERT_EQ(c.records.size(), held.size()) << "at step " << step;
             for (size_t i = 0; i < held.size(); ++i) {
-                ASSERT_EQ(c.records[i].sequence, held[i].sequence);
-                ASSERT_EQ(c.records[i].text, held[i].text);
+                ASSERT_EQ(c.records[i].sequence, held[i].first);
+                ASSERT_EQ(c.records[i].text, held[i].second);
             }
             EXPECT_EQ(c.records.empty() ? 0 : c.records.back().sequence, held.empty() ? 0 : nextSequence - 1)
                 << "the newest record was lost";
@@ -135,6 +127,7 @@ TEST(TraceRing, DamagedCountersAreResetAndWritesStayInside)
 
 TEST(TraceRing, SaveHookRunsBeforeRecordsAreDropped)
 {
+    TestFile file(1600); // 25 records of 60 bytes fit, the 26th wraps
     struct Hook : TraceSaveHook {
         bool checkIfNeedSaveLogFile(uint32_t size) override { return asked.emplace_back(size) != 0; }
         void SaveLogFile() override { copies.push_back(*file); }
@@ -142,13 +135,9 @@ TEST(TraceRing, SaveHookRunsBeforeRecordsAreDropped)
         std::vector<uint32_t> asked;
         std::vector<std::vector<uint8_t>> copies;
     } hook;
-    std::vector<uint8_t> file(1600); // 25 records of 60 bytes fit, the 26th wraps
-    createTraceHeader(file.data(), 1600, 0);
-    hook.file = &file;
-    TraceRing ring(file.data(), file.size());
+    hook.file = &file.bytes;
     for (int i = 0; i < 26; ++i)
-        ASSERT_EQ(writeTraceRecord(ring, {}, TraceStrings8{"DPX", {}, "abc", {}}, &hook),
-                  TraceWriteResult::Written);
+        ASSERT_EQ(file.write("abc", &hook), TraceWriteResult::Written);
     ASSERT_EQ(hook.asked, std::vector<uint32_t>{60});
     ASSERT_EQ(hook.copies.size(), 1u);
     EXPECT_EQ(readAll(hook.copies[0]).records.size(), 25u) << "the copy holds the whole ring before the wrap";

@@ -7,6 +7,7 @@
 #include "trace/TraceRing.h"
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,20 +16,21 @@ namespace trace_test {
 struct TestFile {
     explicit TestFile(uint32_t size) : bytes(size) { trace::createTraceHeader(bytes.data(), size, 0); }
 
-    trace::TraceRing ring() { return trace::TraceRing(bytes.data(), bytes.size()); }
     trace::TraceFileHeader header() const { return *trace::readTraceHeader(bytes.data(), bytes.size()); }
 
     // Each record one second after the one before, from 2026-12-05 09:07:03.005 UTC.
-    template <class Char> trace::TraceWriteResult write(const trace::TraceRecordStrings<Char>& strings)
+    template <class Char>
+    trace::TraceWriteResult write(const trace::TraceRecordStrings<Char>& strings,
+                                  trace::TraceSaveHook* hook = nullptr)
     {
-        trace::TraceRing r = ring();
-        const trace::TraceWriteResult result = trace::writeTraceRecord(r, info, strings);
+        trace::TraceRing ring(bytes.data(), bytes.size());
+        const trace::TraceWriteResult result = trace::writeTraceRecord(ring, info, strings, hook);
         ++info.seconds;
         return result;
     }
-    trace::TraceWriteResult write(std::string_view text)
+    trace::TraceWriteResult write(std::string_view text, trace::TraceSaveHook* hook = nullptr)
     {
-        return write(trace::TraceStrings8{"DPX", {}, text, {}});
+        return write(trace::TraceStrings8{"DPX", {}, text, {}}, hook);
     }
 
     std::vector<uint8_t> bytes;
@@ -60,6 +62,11 @@ inline Collector readAll(const std::vector<uint8_t>& bytes)
     Collector c;
     c.result = trace::readTraceFile(bytes.data(), bytes.size(), &c);
     return c;
+}
+
+inline void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 } // namespace trace_test
