@@ -188,7 +188,17 @@ public:
 
 private:
     static constexpr size_t kBlockSize = 4096;
-    static constexpr uint32_t kInfinite = std::numeric_limits<uint32_t>::max();
+    static constexpr uint32_t kDistanceBits = 13; // 1..kRingSize; 0 for a literal
+    static constexpr uint32_t kDistanceMask = (1u << kDistanceBits) - 1;
+    static constexpr uint32_t kLengthMask = 0x3F; // 1 for a literal
+    static constexpr uint32_t kStepBits = kDistanceBits + 6;
+    static constexpr uint64_t kNoWay = std::numeric_limits<uint64_t>::max();
+    static_assert(kRingSize <= kDistanceMask && kMaxMatch <= kLengthMask);
+
+    static constexpr uint64_t step(uint32_t length, uint32_t distance)
+    {
+        return uint64_t{length} << kDistanceBits | distance;
+    }
 
     void findMatches(size_t start, size_t end)
     {
@@ -227,34 +237,34 @@ private:
         }
 
         const size_t n = end - start;
-        mCost.assign(n + 1, kInfinite);
-        mChoice.resize(n + 1);
-        mCost[0] = 0;
+        mBest.assign(n + 1, kNoWay);
+        mBest[0] = 0;
         for (size_t i = 0; i < n; ++i) {
-            const uint32_t here = mCost[i];
-            const uint32_t literal = here + mCodePrice[mText[start + i]];
-            if (literal < mCost[i + 1]) {
-                mCost[i + 1] = literal;
-                mChoice[i + 1] = {1, 0};
-            }
+            const uint64_t here = mBest[i] >> kStepBits << kStepBits;
+            mBest[i + 1] = std::min(
+                mBest[i + 1], here + (uint64_t{mCodePrice[mText[start + i]]} << kStepBits) + step(1, 0));
             uint32_t length = kMinMatch;
             const uint32_t room = uint32_t(std::min<size_t>(n - i, kMaxMatch));
             for (uint32_t k = mFirstMatch[i]; k < mFirstMatch[i + 1] && length <= room; ++k) {
                 const Match& match = mMatches[k];
-                const uint32_t base = here + tables.position[match.distance];
+                const uint64_t base =
+                    here + (uint64_t{tables.position[match.distance]} << kStepBits) + step(0, match.distance);
+                // Branch-free: which of the ways is cheaper is close to a coin toss.
                 for (const uint32_t top = std::min(match.length, room); length <= top; ++length) {
-                    const uint32_t cost = base + mCodePrice[length - kMinMatch + kFirstMatchCode];
-                    if (cost < mCost[i + length]) {
-                        mCost[i + length] = cost;
-                        mChoice[i + length] = {length, match.distance};
-                    }
+                    const uint64_t way =
+                        base + (uint64_t{mCodePrice[length - kMinMatch + kFirstMatchCode]} << kStepBits) +
+                        step(length, 0);
+                    mBest[i + length] = std::min(mBest[i + length], way);
                 }
             }
         }
 
         mPath.clear();
-        for (size_t at = n; at > 0; at -= mChoice[at].length) {
-            mPath.push_back(mChoice[at]);
+        for (size_t at = n; at > 0;) {
+            const Match last{uint32_t(mBest[at] >> kDistanceBits) & kLengthMask,
+                             uint32_t(mBest[at]) & kDistanceMask};
+            mPath.push_back(last);
+            at -= last.length;
         }
         size_t pos = start;
         for (auto step = mPath.rbegin(); step != mPath.rend(); ++step) {
@@ -277,8 +287,10 @@ private:
     std::vector<Match> mMatches;       // of the block's positions, in order; only grows
     std::vector<uint32_t> mFirstMatch; // index into mMatches by position in the block, plus the end
     uint32_t mCodePrice[kSymbolCount] = {};
-    std::vector<uint32_t> mCost;
-    std::vector<Match> mChoice; // the last step of the cheapest way to each position
+    // The cheapest way to each position of the block: its cost above kStepBits, its last step
+    // below, so that one min() both compares and keeps the choice. Equal costs go to the shorter
+    // last step, then to the nearer distance.
+    std::vector<uint64_t> mBest;
     std::vector<Match> mPath;
 };
 
