@@ -3,7 +3,7 @@
 
 option(KV_BUILD_TESTS "Build the unit tests and fuzz replay drivers" ON)
 set(KV_BUILD_BENCH_DEFAULT ON)
-if(CMAKE_CROSSCOMPILING OR KV_SANITIZE)
+if(CMAKE_CROSSCOMPILING OR KV_SANITIZE OR KV_LIBFUZZER)
   set(KV_BUILD_BENCH_DEFAULT OFF)
 endif()
 option(KV_BUILD_BENCH "Build the benchmarks" ${KV_BUILD_BENCH_DEFAULT})

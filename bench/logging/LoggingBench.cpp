@@ -60,8 +60,7 @@ void benchDriverLines()
 std::string denseText(size_t size)
 {
     static const char* const kFragments[] = {
-        "copy C:\\Users\\Someone\\AppData\\Roaming\\Kavari\\bin\\KavariStart.exe, to "
-        "D:\\Users\\Other\\x.dll,\n",
+        "copy C:\\Users\\Someone\\AppData\\Roaming\\Kavari\\bin\\KavariStart.exe, to D:\\Users\\Other\\x.dll,\n",
         "join as john.doe@example.com, cc first_last%40example.org,\n",
         "{\"topic\":\"Weekly sync\",\"displayName\":\"Jane Roe\",\"size\":4}\n",
         "KavariStart.exe --token=eyJhbGciOiJIUzI1NiJ9.e30.abc,username=jroe&x,personalRoom=4711,next\n",
