@@ -45,8 +45,7 @@ public:
     {
         ++mPending;
         emit(mLow < kQ1 ? 0 : 1);
-        const uint32_t padding = (8 - mBitCount) % 8;
-        put((1u << padding) - 1, padding);
+        flush();
         while (mOut.size() > kHeaderSize && mOut.back() == 0xFF) {
             mOut.pop_back();
         }
@@ -65,8 +64,18 @@ private:
             differing == 0 ? kStartupBits : uint32_t(__builtin_clz(differing)) - (32 - kStartupBits);
         if (shared != 0) {
             const uint32_t bits = low >> (kStartupBits - shared);
-            emit(bits >> (shared - 1));
-            put(bits & ((1u << (shared - 1)) - 1), shared - 1);
+            const uint32_t first = bits >> (shared - 1);
+            const uint32_t rest = bits & ((1u << (shared - 1)) - 1);
+            if (mPending + shared <= 32) {
+                // The first bit, the pending ones inverted, the rest: one group.
+                const uint32_t inverted = first != 0 ? 0 : (1u << mPending) - 1;
+                put((first << (mPending + shared - 1)) | (inverted << (shared - 1)) | rest,
+                    mPending + shared);
+                mPending = 0;
+            } else {
+                emit(first);
+                put(rest, shared - 1);
+            }
             low = (low << shared) & kMask;
             top = ((top << shared) | ((1u << shared) - 1)) & kMask;
         }
@@ -95,14 +104,27 @@ private:
         mPending = 0;
     }
 
-    // The low n bits of bits (n at most 32), highest first.
+    // The low n bits of bits (n at most 32), highest first. Bytes leave in groups of four.
     void put(uint32_t bits, uint32_t n)
     {
         mBits = (mBits << n) | bits;
         mBitCount += n;
-        while (mBitCount >= 8) {
-            mBitCount -= 8;
-            mOut.push_back(uint8_t(mBits >> mBitCount));
+        if (mBitCount >= 32) {
+            mBitCount -= 32;
+            const uint32_t word = static_cast<uint32_t>(mBits >> mBitCount);
+            const uint8_t bytes[4] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8),
+                                      uint8_t(word)};
+            mOut.insert(mOut.end(), bytes, bytes + 4);
+        }
+    }
+
+    // The bits still held, the last byte padded with 1s.
+    void flush()
+    {
+        const uint32_t padding = (8 - mBitCount % 8) % 8;
+        mBits = (mBits << padding) | ((1u << padding) - 1);
+        for (mBitCount += padding; mBitCount != 0; mBitCount -= 8) {
+            mOut.push_back(uint8_t(mBits >> (mBitCount - 8)));
         }
     }
 
@@ -111,7 +133,7 @@ private:
     uint32_t mLow = 0;
     uint32_t mHigh = kQ4;
     uint32_t mPending = 0;
-    uint64_t mBits = 0; // the last mBitCount bits are not yet out
+    uint64_t mBits = 0; // the last mBitCount bits (fewer than 32) are not yet out
     uint32_t mBitCount = 0;
 };
 
