@@ -95,40 +95,36 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     // one state of their class that straddles Q2 widely, so any order of the same steps ends in the
     // same registers after the same bits. This order takes them in two runs: the leading bits that
     // low and high - 1 share, then the steps that shrink the interval around the middle.
-    // The next n bits (1 to 17), the first of them highest.
-    auto takeBits = [&](uint32_t n) __attribute__((always_inline))
-    {
-        if (bits.count < n) {
-            bits = refill(bits);
-        }
-        const uint32_t taken = static_cast<uint32_t>(bits.bits >> (64 - n));
-        bits.bits <<= n;
-        bits.count -= n;
-        return taken;
-    };
+    // low and high - 1 share, then the steps that shrink the interval around the middle. Both runs
+    // are computed without branches (a run of 0 steps changes nothing), since whether a run is
+    // empty is hard to predict; their bits come in one piece, at most 17 of them, as the range
+    // grows from at least 1 to at most Q4.
     auto renormalise = [&]() __attribute__((always_inline))
     {
         constexpr uint32_t kMask = kQ4 - 1;
         uint32_t top = high - 1;
-        const uint32_t differing = low ^ top;
-        const uint32_t shared =
-            differing == 0 ? kStartupBits : uint32_t(__builtin_clz(differing)) - (32 - kStartupBits);
-        if (shared != 0) {
-            low = (low << shared) & kMask;
-            top = ((top << shared) | ((1u << shared) - 1)) & kMask;
-            value = ((value << shared) | takeBits(shared)) & kMask;
-        }
+        // The marker bits make the count of an all-zero field the field's width.
+        const uint32_t shared = uint32_t(__builtin_clz(((low ^ top) << (32 - kStartupBits)) | (1u << 14)));
+        low = (low << shared) & kMask;
+        top = ((top << shared) | ((1u << shared) - 1)) & kMask;
         // Now low < Q2 <= top. Middle steps while low's next bits are 1s and top's are 0s.
         const uint32_t lowOnes = (~low & (kQ2 - 1)) << 16;
         const uint32_t topZeros = (top & (kQ2 - 1)) << 16;
-        const uint32_t middle = std::min(lowOnes == 0 ? 16u : uint32_t(__builtin_clz(lowOnes)),
-                                         topZeros == 0 ? 16u : uint32_t(__builtin_clz(topZeros)));
-        if (middle != 0) {
-            low = (low << middle) & (kQ2 - 1);
-            top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
-            value = (((value << middle) | takeBits(middle)) & (kQ2 - 1)) | (value & kQ2);
-        }
+        const uint32_t middle = uint32_t(__builtin_clz(lowOnes | topZeros | (1u << 15)));
+        low = (low << middle) & (kQ2 - 1);
+        top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
         high = top + 1;
+
+        const uint32_t n = shared + middle;
+        if (bits.count < n) {
+            bits = refill(bits);
+        }
+        const uint32_t taken = static_cast<uint32_t>(bits.bits >> 1 >> (63 - n)); // n may be 0
+        bits.bits <<= n;
+        bits.count -= n;
+        const uint32_t afterShared = ((value << shared) | (taken >> middle)) & kMask;
+        value =
+            (((afterShared << middle) | (taken & ((1u << middle) - 1))) & (kQ2 - 1)) | (afterShared & kQ2);
     };
 
     while (count < stop && room - written >= kMaxMatch) {
