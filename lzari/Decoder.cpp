@@ -4,6 +4,7 @@
 #include "lzari/Codec.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace lzari {
 
@@ -30,7 +31,9 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
     mValue = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits));
     mBits.bits <<= kStartupBits;
     mBits.count -= kStartupBits;
-    std::fill(mRing.begin(), mRing.begin() + kInitialFill, kFillByte);
+    // The ring starts with kInitialFill spaces behind the first write and zeros before them.
+    mWindow.assign(kRingSize + kWindowRun + kCopySlack, 0);
+    std::fill(mWindow.begin() + (kRingSize - kInitialFill), mWindow.begin() + kRingSize, kFillByte);
 }
 
 Decoder::BitBuffer Decoder::refill(BitBuffer buffer)
@@ -81,11 +84,16 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     uint32_t low = mLow;
     uint32_t high = mHigh;
     uint32_t value = mValue;
-    uint32_t r = mRingPos;
+    if (mWindowPos + kMaxMatch > kRingSize + kWindowRun) {
+        std::copy(mWindow.begin() + (mWindowPos - kRingSize), mWindow.begin() + mWindowPos, mWindow.begin());
+        mWindowPos = kRingSize;
+    }
+    uint8_t* const begin = mWindow.data() + mWindowPos;
+    uint8_t* const end = begin + std::min(room, kRingSize + kWindowRun - mWindowPos);
+    uint8_t* at = begin;
     uint64_t count = mCount;
     BitBuffer bits = mBits;
     const uint64_t stop = std::min<uint64_t>(mTextSize, mProgressMark + 1);
-    size_t written = 0;
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
     //
@@ -94,7 +102,6 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     // Every such step maps the registers to twice themselves modulo Q2, and the loop stops in the
     // one state of their class that straddles Q2 widely, so any order of the same steps ends in the
     // same registers after the same bits. This order takes them in two runs: the leading bits that
-    // low and high - 1 share, then the steps that shrink the interval around the middle.
     // low and high - 1 share, then the steps that shrink the interval around the middle. Both runs
     // are computed without branches (a run of 0 steps changes nothing), since whether a run is
     // empty is hard to predict; their bits come in one piece, at most 17 of them, as the range
@@ -127,7 +134,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
             (((afterShared << middle) | (taken & ((1u << middle) - 1))) & (kQ2 - 1)) | (afterShared & kQ2);
     };
 
-    while (count < stop && room - written >= kMaxMatch) {
+    while (count < stop && size_t(end - at) >= kMaxMatch) {
         uint32_t range = high - low;
         const uint32_t total = mSymbols.total();
         const SymbolModel::Interval symbol = mSymbols.find(((value - low + 1) * total - 1) / range);
@@ -138,9 +145,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         mSymbols.update(symbol.rank);
 
         if (code < kFirstMatchCode) {
-            out[written++] = static_cast<uint8_t>(code);
-            mRing[r] = static_cast<uint8_t>(code);
-            r = (r + 1) & kRingMask;
+            *at++ = static_cast<uint8_t>(code);
             ++count;
             continue;
         }
@@ -156,14 +161,19 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         renormalise();
 
         const uint32_t length = code - kFirstMatchCode + kMinMatch;
-        uint32_t from = r - position - 1;
-        // Byte by byte: a source overlapping the bytes being written repeats them.
-        for (uint32_t k = 0; k < length; ++k) {
-            const uint8_t byte = mRing[from & kRingMask];
-            out[written++] = byte;
-            mRing[r] = byte;
-            r = (r + 1) & kRingMask;
-            ++from;
+        const uint8_t* from = at - position - 1;
+        if (position + 1 >= 8) {
+            // Eight at a time: every byte read lies at least eight behind the one being written,
+            // so it is final. The last group may write up to seven bytes past the match.
+            for (uint32_t k = 0; k < length; k += 8) {
+                std::memcpy(at + k, from + k, 8);
+            }
+            at += length;
+        } else {
+            // Byte by byte: a source overlapping the bytes being written repeats them.
+            for (uint32_t k = 0; k < length; ++k) {
+                *at++ = from[k];
+            }
         }
         count += length;
     }
@@ -171,7 +181,9 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     mLow = low;
     mHigh = high;
     mValue = value;
-    mRingPos = r;
+    const size_t written = size_t(at - begin);
+    std::copy(begin, at, out);
+    mWindowPos += written;
     mCount = count;
     mBits = bits;
     return written;

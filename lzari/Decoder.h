@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace lzari {
 
@@ -65,9 +66,13 @@ private:
     uint32_t mLow = 0;
     uint32_t mHigh = kQ4;
     uint32_t mValue = 0;
-    uint32_t mRingPos = kInitialFill;
+    // The ring, unrolled: the byte at distance d is mWindow[mWindowPos - d]. Codes are decoded into
+    // it straight, with no wrap to mask, and the window slides back by whole runs.
+    static constexpr size_t kWindowRun = 64 * 1024;
+    static constexpr size_t kCopySlack = 8; // a match copy may write this far past its end
+    size_t mWindowPos = kRingSize;
     SymbolModel mSymbols;
-    std::array<uint8_t, kRingSize> mRing{};
+    std::vector<uint8_t> mWindow;
 };
 
 } // namespace lzari
