@@ -38,8 +38,7 @@ MatchFinder::MatchFinder(const uint8_t* text, size_t size)
 size_t MatchFinder::next(Match* out)
 {
     const size_t pos = mPos++;
-    const uint32_t slot = mSlot;
-    mSlot = mSlot + 1 == kSlots ? 0 : mSlot + 1;
+    const uint32_t slot = static_cast<uint32_t>(pos) & (kSlots - 1);
     const uint32_t lenLimit = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, mSize - pos));
     if (lenLimit < kMinMatch) {
         return 0; // nothing later can match this close to the end, so it need not be in the tree
@@ -64,7 +63,7 @@ size_t MatchFinder::next(Match* out)
             *greater = kEmpty;
             return found;
         }
-        uint32_t* node = &mChildren[2 * (slot >= distance ? slot - distance : slot + kSlots - distance)];
+        uint32_t* node = &mChildren[2 * (candidate & (kSlots - 1))];
         const uint8_t* older = cur - distance;
         const uint32_t len = extend(older, cur, std::min(lenSmaller, lenGreater), lenLimit);
         if (len > best) {

@@ -36,15 +36,16 @@ public:
     static constexpr size_t kMostMatches = kMaxMatch - kMinMatch + 1;
 
 private:
-    static constexpr uint32_t kSlots = kRingSize + 1; // distance kRingSize must not meet its own slot
+    // A power of two above kRingSize: a node's slot is its position's low bits, and no slot is
+    // reused while its position is still within reach.
+    static constexpr uint32_t kSlots = 2 * kRingSize;
     static constexpr uint32_t kEmpty = 0;
-    static constexpr uint32_t kOffset = kSlots + 1; // stored positions are pos + kOffset
+    static constexpr uint32_t kOffset = kSlots; // stored positions are pos + kOffset, with the same low bits
     static constexpr uint32_t kHashBits = 14;
 
     const uint8_t* mText;
     size_t mSize;
     size_t mPos = 0;
-    uint32_t mSlot = 0;
     std::vector<uint32_t> mHead;
     std::vector<uint32_t> mChildren; // [2 * slot] smaller suffixes, [2 * slot + 1] greater ones
 };
