@@ -80,6 +80,26 @@ TEST(LzariDecode, MatchesReachTheWholeRing)
     EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(4096 + 60, tokens)), expected);
 }
 
+TEST(LzariDecode, CopiesRepeatTheirSourceAtEveryShortDistance)
+{
+    // Distances below a copy's group width overlap the bytes being written, those at and above it
+    // do not; both sides of that edge, with every length, across many slides of the window.
+    std::vector<Token> tokens;
+    uint32_t size = 0;
+    for (uint32_t round = 0; round < 40; ++round) {
+        for (uint32_t distance = 1; distance <= 20; ++distance) {
+            for (uint32_t code = 256; code < 256 + 58; code += 1 + round % 5) {
+                tokens.push_back({uint8_t(distance * 37 + round)});
+                tokens.push_back({code, distance - 1});
+                size += 1 + (code - 253);
+            }
+        }
+    }
+    const Bytes stream = lzari_reference::encodeTokens(size, tokens);
+    ASSERT_GT(size, 200000u);
+    EXPECT_EQ(decodeFast(stream), decodeReference(stream));
+}
+
 TEST(LzariDecode, LastMatchRunningPastTheLengthIsWrittenWhole)
 {
     const Bytes stream = lzari_reference::encodeTokens(2, {{'a'}, {256 + 57, 0}});

@@ -53,6 +53,11 @@ std::vector<Bytes> assortedInputs()
     }
     // Repeats exactly a window apart: only distance 4096 (position 4095) finds them.
     inputs.push_back(repeatedWindow(lzari_testdata::noise(4096, 77), 6096));
+    // A long match that starts two bytes before the end of the encoder's first 4096-byte block.
+    Bytes longMatchAtBlockEnd = lzari_testdata::noise(4094, 78);
+    longMatchAtBlockEnd.insert(longMatchAtBlockEnd.end(), longMatchAtBlockEnd.begin(),
+                               longMatchAtBlockEnd.begin() + 200);
+    inputs.push_back(longMatchAtBlockEnd);
     return inputs;
 }
 
