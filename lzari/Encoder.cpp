@@ -59,9 +59,8 @@ private:
         const uint32_t range = mHigh - mLow;
         uint32_t top = mLow + range * cumHigh / total - 1;
         uint32_t low = mLow + range * cumLow / total;
-        const uint32_t differing = low ^ top;
-        const uint32_t shared =
-            differing == 0 ? kStartupBits : uint32_t(__builtin_clz(differing)) - (32 - kStartupBits);
+        // The marker bits make the count of an all-zero field the field's width.
+        const uint32_t shared = uint32_t(__builtin_clz(((low ^ top) << (32 - kStartupBits)) | (1u << 14)));
         if (shared != 0) {
             const uint32_t bits = low >> (kStartupBits - shared);
             const uint32_t first = bits >> (shared - 1);
@@ -79,15 +78,13 @@ private:
             low = (low << shared) & kMask;
             top = ((top << shared) | ((1u << shared) - 1)) & kMask;
         }
+        // Middle steps while low's next bits are 1s and top's are 0s; none changes nothing.
         const uint32_t lowOnes = (~low & (kQ2 - 1)) << 16;
         const uint32_t topZeros = (top & (kQ2 - 1)) << 16;
-        const uint32_t middle = std::min(lowOnes == 0 ? 16u : uint32_t(__builtin_clz(lowOnes)),
-                                         topZeros == 0 ? 16u : uint32_t(__builtin_clz(topZeros)));
-        if (middle != 0) {
-            mPending += middle;
-            low = (low << middle) & (kQ2 - 1);
-            top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
-        }
+        const uint32_t middle = uint32_t(__builtin_clz(lowOnes | topZeros | (1u << 15)));
+        mPending += middle;
+        low = (low << middle) & (kQ2 - 1);
+        top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
         mLow = low;
         mHigh = top + 1;
     }
@@ -112,9 +109,10 @@ private:
         if (mBitCount >= 32) {
             mBitCount -= 32;
             const uint32_t word = static_cast<uint32_t>(mBits >> mBitCount);
-            const uint8_t bytes[4] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8),
-                                      uint8_t(word)};
-            mOut.insert(mOut.end(), bytes, bytes + 4);
+            mOut.push_back(uint8_t(word >> 24));
+            mOut.push_back(uint8_t(word >> 16));
+            mOut.push_back(uint8_t(word >> 8));
+            mOut.push_back(uint8_t(word));
         }
     }
 
