@@ -28,7 +28,7 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
         return;
     }
     mBits = refill(mBits);
-    mValue = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits));
+    mOffset = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits)); // low is 0
     mBits.bits <<= kStartupBits;
     mBits.count -= kStartupBits;
     // The ring starts with kInitialFill spaces behind the first write and zeros before them.
@@ -83,7 +83,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
 {
     uint32_t low = mLow;
     uint32_t high = mHigh;
-    uint32_t value = mValue;
+    uint32_t offset = mOffset;
     if (mWindowPos + kMaxMatch > kRingSize + kWindowRun) {
         std::copy(mWindow.begin() + (mWindowPos - kRingSize), mWindow.begin() + mWindowPos, mWindow.begin());
         mWindowPos = kRingSize;
@@ -129,17 +129,17 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         const uint32_t taken = static_cast<uint32_t>(bits.bits >> 1 >> (63 - n)); // n may be 0
         bits.bits <<= n;
         bits.count -= n;
-        const uint32_t afterShared = ((value << shared) | (taken >> middle)) & kMask;
-        value =
-            (((afterShared << middle) | (taken & ((1u << middle) - 1))) & (kQ2 - 1)) | (afterShared & kQ2);
+        offset = (offset << n) | taken;
     };
 
     while (count < stop && size_t(end - at) >= kMaxMatch) {
         uint32_t range = high - low;
         const uint32_t total = mSymbols.total();
-        const SymbolModel::Interval symbol = mSymbols.find(((value - low + 1) * total - 1) / range);
+        const SymbolModel::Interval symbol = mSymbols.find(((offset + 1) * total - 1) / range);
+        const uint32_t rise = range * symbol.low / total;
         high = low + range * symbol.high / total;
-        low = low + range * symbol.low / total;
+        low += rise;
+        offset -= rise;
         renormalise();
         const uint32_t code = mSymbols.codeOf(symbol.rank);
         mSymbols.update(symbol.rank);
@@ -151,13 +151,15 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         }
 
         range = high - low;
-        uint32_t target = ((value - low + 1) * PositionModel::kTotal - 1) / range;
-        // Unreachable while low <= value < high holds, as it does for every input; kept so that no
+        uint32_t target = ((offset + 1) * PositionModel::kTotal - 1) / range;
+        // Unreachable while offset < range holds, as it does for every input; kept so that no
         // table is ever indexed past its end. The clamped target selects position 0, as it would.
         target = std::min(target, PositionModel::kTotal - 1);
         const uint32_t position = PositionModel::find(target);
+        const uint32_t positionRise = range * PositionModel::cum(position + 1) / PositionModel::kTotal;
         high = low + range * PositionModel::cum(position) / PositionModel::kTotal;
-        low = low + range * PositionModel::cum(position + 1) / PositionModel::kTotal;
+        low += positionRise;
+        offset -= positionRise;
         renormalise();
 
         const uint32_t length = code - kFirstMatchCode + kMinMatch;
@@ -180,7 +182,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
 
     mLow = low;
     mHigh = high;
-    mValue = value;
+    mOffset = offset;
     const size_t written = size_t(at - begin);
     std::copy(begin, at, out);
     mWindowPos += written;

@@ -65,7 +65,10 @@ private:
     uint64_t mProgressMark = 0;
     uint32_t mLow = 0;
     uint32_t mHigh = kQ4;
-    uint32_t mValue = 0;
+    // The code value less low. Every step moves value and low alike (both doubled, less the same
+    // quarter), so their difference only doubles and takes the new bit, and it needs no masking:
+    // it stays below high - low for every input, since each chosen interval holds the value.
+    uint32_t mOffset = 0;
     // The ring, unrolled: the byte at distance d is mWindow[mWindowPos - d]. Codes are decoded into
     // it straight, with no wrap to mask, and the window slides back by whole runs.
     static constexpr size_t kWindowRun = 64 * 1024;
