@@ -10,7 +10,6 @@
 #include <random>
 
 using namespace setup;
-using testimages::ImageShape;
 
 namespace {
 
@@ -55,52 +54,42 @@ TEST(Crc16, MatchesTheBitwiseCrcAndCheckValue)
     EXPECT_EQ(Crc16(data.data(), data.size()), bitwiseCrc(data.data(), data.size()));
 }
 
-TEST(ImageEnd, AddsOneWholeAlignmentToHeadersAndSections)
+TEST(ImageEnd, FollowsTheSetupProgramsArithmeticAndItsEarlyStops)
 {
-    // The shape of the shipped file: 288 + 248 + 5 * 40 + 625,152 = 625,888 -> 626,176.
-    ImageShape shipped{288, 224, 512, {0x7A000, 0x10000, 0x2200, 0x200, 0xC600}};
-    ASSERT_EQ(288u + 248 + 200 + 0x7A000 + 0x10000 + 0x2200 + 0x200 + 0xC600, 625888u);
-    auto image = testimages::makeImage(shipped);
-    MemoryReader reader(image.data(), image.size());
-    const ImageEnd end = computeImageEnd(reader);
-    EXPECT_EQ(end.offset, 626176u);
-    EXPECT_EQ(end.stop, ImageEndStop::Complete);
-
-    // A sum that is already aligned still gets a whole alignment more: not a round-up.
-    ImageShape aligned{0x80, 224, 0x200, {0x200 - (0x80 + 248 + 40)}};
-    image = testimages::makeImage(aligned);
-    MemoryReader alignedReader(image.data(), image.size());
-    EXPECT_EQ(computeImageEnd(alignedReader).offset, 0x400u);
-}
-
-TEST(ImageEnd, StopsEarlyWhereTheHeadersEnd)
-{
-    auto offsetOf = [](const std::vector<uint8_t>& bytes) {
-        MemoryReader reader(bytes.data(), bytes.size());
-        return computeImageEnd(reader);
+    using testimages::makeImage;
+    const auto twoSections = makeImage({0x80, 224, 512, {0x200, 0x200}});
+    const auto cut = [&](size_t size) {
+        return std::vector<uint8_t>(twoSections.begin(), twoSections.begin() + size);
     };
-    // A 64-bit image takes the exit behind the signature.
-    auto image = testimages::makeImage({0x100, 240, 512, {0x600}});
-    EXPECT_EQ(offsetOf(image).offset, 0x104u);
-    EXPECT_EQ(offsetOf(image).stop, ImageEndStop::NotPe32);
-
-    EXPECT_EQ(offsetOf({}).offset, 0u); // not even a DOS header
-
-    image = testimages::makeImage({0x80, 224, 512, {0x200, 0x200}});
-    auto cut = std::vector<uint8_t>(image.begin(), image.begin() + 0x80 + 24);
-    EXPECT_EQ(offsetOf(cut).offset, 0x80u + 24); // no optional header
-    cut = std::vector<uint8_t>(image.begin(), image.begin() + 0x80 + 248 + 40);
-    EXPECT_EQ(offsetOf(cut).offset, 0x80u + 248 + 40 + 0x200); // second section header missing
-    EXPECT_EQ(offsetOf(cut).stop, ImageEndStop::SectionTableCut);
-
-    image = testimages::makeImage({0x80, 224, 0, {0x200}});
-    EXPECT_EQ(offsetOf(image).offset, 0x80u + 248 + 40 + 0x200); // FileAlignment 0: no division
-    EXPECT_EQ(offsetOf(image).stop, ImageEndStop::ZeroAlignment);
-
-    // e_lfanew far beyond the file: the 32-bit sum wraps, and nothing outside the file is read.
-    image = testimages::makeImage({0x80, 224, 512, {}});
-    testimages::put32(image, 60, 0xFFFFFFFE);
-    EXPECT_EQ(offsetOf(image).offset, 2u);
+    auto farHeader = makeImage({0x80, 224, 512, {}});
+    testimages::put32(farHeader, 60, 0xFFFFFFFE); // the 32-bit sum wraps; nothing outside is read
+    const struct {
+        const char* what;
+        std::vector<uint8_t> file;
+        uint32_t offset;
+        ImageEndStop stop;
+    } cases[] = {
+        // The shape of the shipped file: 288 + 248 + 5 * 40 + 625,152 = 625,888 -> 626,176.
+        {"shipped", makeImage({288, 224, 512, {0x7A000, 0x10000, 0x2200, 0x200, 0xC600}}), 626176,
+         ImageEndStop::Complete},
+        // A sum already aligned still gets a whole alignment more: not a round-up.
+        {"aligned", makeImage({0x80, 224, 0x200, {0x200 - (0x80 + 248 + 40)}}), 0x400,
+         ImageEndStop::Complete},
+        {"64-bit", makeImage({0x100, 240, 512, {0x600}}), 0x104, ImageEndStop::NotPe32},
+        {"empty", {}, 0, ImageEndStop::NoDosHeader},
+        {"no optional header", cut(0x80 + 24), 0x80 + 24, ImageEndStop::NoOptionalHeader},
+        {"second section header missing", cut(0x80 + 248 + 40), 0x80 + 248 + 40 + 0x200,
+         ImageEndStop::SectionTableCut},
+        {"FileAlignment 0", makeImage({0x80, 224, 0, {0x200}}), 0x80 + 248 + 40 + 0x200,
+         ImageEndStop::ZeroAlignment},
+        {"e_lfanew beyond the file", farHeader, 2, ImageEndStop::NotPe32},
+    };
+    for (const auto& c : cases) {
+        MemoryReader reader(c.file.data(), c.file.size());
+        const ImageEnd end = computeImageEnd(reader);
+        EXPECT_EQ(end.offset, c.offset) << c.what;
+        EXPECT_EQ(end.stop, c.stop) << c.what;
+    }
 }
 
 TEST(LocatePackage, FindsTheMagicAtOrBehindTheStart)
