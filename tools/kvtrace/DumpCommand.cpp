@@ -163,14 +163,10 @@ int dumpCommand(const std::vector<std::string>& args, std::ostream& out)
             filter.processId = number;
         }
     }
-    if (files.size() != 1)
-        return cli::usageError(kTool, files.empty() ? "missing FILE" : "only one FILE at a time");
-
-    const std::string& path = files[0];
     std::vector<uint8_t> bytes;
-    std::string problem;
-    if (!loadTraceFile(path, bytes, problem))
-        return cli::fail(kTool, path, problem);
+    if (const int status = loadCommandFile(files, bytes); status != cli::kExitOk)
+        return status;
+    const std::string& path = files[0];
     const auto header = trace::readTraceHeader(bytes.data(), bytes.size());
     DumpVisitor visitor(out, filter, json, header ? header->recordCount : 0);
     const trace::TraceReadResult result = trace::readTraceFile(bytes.data(), bytes.size(), &visitor);

@@ -37,14 +37,10 @@ int infoCommand(const std::vector<std::string>& args, std::ostream& out)
             return cli::usageError(kTool, "unknown option '" + arg + "'");
         files.push_back(arg);
     }
-    if (files.size() != 1)
-        return cli::usageError(kTool, files.empty() ? "missing FILE" : "only one FILE at a time");
-
-    const std::string& path = files[0];
     std::vector<uint8_t> bytes;
-    std::string problem;
-    if (!loadTraceFile(path, bytes, problem))
-        return cli::fail(kTool, path, problem);
+    if (const int status = loadCommandFile(files, bytes); status != cli::kExitOk)
+        return status;
+    const std::string& path = files[0];
     const trace::TraceReadResult result = trace::readTraceFile(bytes.data(), bytes.size(), nullptr);
     if (result.header != trace::HeaderCheck::Valid)
         return reportFileState(path, result);

@@ -4,6 +4,7 @@
 #include "platform/FileOpen.h"
 #include "platform/TextConvert.h"
 #include "tools/common/Cli.h"
+#include "tools/kvtrace/Commands.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,6 +53,16 @@ bool loadTraceFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
         }
     }
     return true;
+}
+
+int loadCommandFile(const std::vector<std::string>& files, std::vector<uint8_t>& bytes)
+{
+    if (files.size() != 1)
+        return cli::usageError(kTool, files.empty() ? "missing FILE" : "only one FILE at a time");
+    std::string problem;
+    if (!loadTraceFile(files[0], bytes, problem))
+        return cli::fail(kTool, files[0], problem);
+    return cli::kExitOk;
 }
 
 } // namespace kvtrace
