@@ -1,6 +1,7 @@
 // Reading and writing the package directory block.
 #include "setup/PackageDirectory.h"
 
+#include "platform/Bytes.h"
 #include "setup/Dpx.h"
 
 #include <algorithm>
@@ -8,21 +9,6 @@
 #include <stdexcept>
 
 namespace setup {
-
-namespace {
-
-uint32_t le32(const uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
-
-void putLe32(std::vector<uint8_t>& out, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-} // namespace
 
 // The directory block, read forwards; every integer is a little-endian u32:
 //
@@ -46,8 +32,8 @@ void CopyToHeaderStruct(const uint8_t* block, uint32_t len, PackageHeader& heade
         *malformed = false;
     if (len < 8)
         return reject(0);
-    header.cbSize = le32(block + len - 4);
-    header.Count = le32(block + len - 8);
+    header.cbSize = platform::load32(block + len - 4);
+    header.Count = platform::load32(block + len - 8);
     dpx(1, "InstallKavariAddOn>>CopyToHeaderStruct", uintItem("len", len),
         uintItem("header.cbSize", header.cbSize), uintItem("header.Count", header.Count));
 
@@ -57,7 +43,7 @@ void CopyToHeaderStruct(const uint8_t* block, uint32_t len, PackageHeader& heade
     for (uint32_t i = 0; i < header.Count; ++i) {
         if (cursor + 12 > len)
             return reject(i);
-        cursor += 12 + uint64_t(le32(block + len - (cursor + 12)));
+        cursor += 12 + uint64_t(platform::load32(block + len - (cursor + 12)));
         if (cursor > len)
             return reject(i);
     }
@@ -67,11 +53,11 @@ void CopyToHeaderStruct(const uint8_t* block, uint32_t len, PackageHeader& heade
     for (uint32_t i = 0; i < header.Count; ++i) {
         PackageFileEntry entry;
         cursor += 4;
-        entry.Offset = le32(block + len - cursor);
+        entry.Offset = platform::load32(block + len - cursor);
         cursor += 4;
-        entry.Size = le32(block + len - cursor);
+        entry.Size = platform::load32(block + len - cursor);
         cursor += 4;
-        entry.Length = le32(block + len - cursor);
+        entry.Length = platform::load32(block + len - cursor);
         const uint8_t* name = block + len - cursor - entry.Length;
         entry.szFileName.assign(reinterpret_cast<const char*>(name), entry.Length);
         cursor += entry.Length;
@@ -105,12 +91,12 @@ std::vector<uint8_t> buildPayload(const std::vector<PackageItem>& items)
     for (size_t k = 0; k < items.size(); ++k) {
         const auto& item = items[k];
         payload.insert(payload.end(), item.name.begin(), item.name.end());
-        putLe32(payload, static_cast<uint32_t>(item.name.size()));
-        putLe32(payload, static_cast<uint32_t>(item.body.size()));
-        putLe32(payload, offsets[k]);
+        platform::append32(payload, static_cast<uint32_t>(item.name.size()));
+        platform::append32(payload, static_cast<uint32_t>(item.body.size()));
+        platform::append32(payload, offsets[k]);
     }
-    putLe32(payload, static_cast<uint32_t>(items.size()));
-    putLe32(payload, static_cast<uint32_t>(directory));
+    platform::append32(payload, static_cast<uint32_t>(items.size()));
+    platform::append32(payload, static_cast<uint32_t>(directory));
     return payload;
 }
 

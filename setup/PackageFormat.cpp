@@ -1,6 +1,7 @@
 // Image end, package search and header checks of the setup program's own file.
 #include "setup/PackageFormat.h"
 
+#include "platform/Bytes.h"
 #include "setup/Crc16.h"
 #include "setup/Dpx.h"
 
@@ -10,21 +11,6 @@
 namespace setup {
 
 namespace {
-
-uint16_t le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t le32(const uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
-
-void putLe32(std::vector<uint8_t>& out, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 
 // A read that "fails or yields 0 bytes" stops the arithmetic; a short one goes on with the rest
 // of the buffer zero, where the setup program would see stale bytes.
@@ -61,20 +47,20 @@ ImageEnd computeImageEnd(ByteReader& file)
     if (!file.seek(0) || !readSome(file, dos))
         return result;
 
-    const uint32_t lfanew = le32(&dos[60]);
+    const uint32_t lfanew = platform::load32(&dos[60]);
     std::array<uint8_t, 20> fileHeader;
     result.stop = ImageEndStop::NotPe32;
     result.offset = lfanew + 4;
-    if (!file.seek(result.offset) || !readSome(file, fileHeader) || le16(&fileHeader[16]) != 224)
+    if (!file.seek(result.offset) || !readSome(file, fileHeader) || platform::load16(&fileHeader[16]) != 224)
         return result;
-    result.numberOfSections = le16(&fileHeader[2]);
+    result.numberOfSections = platform::load16(&fileHeader[2]);
 
     std::array<uint8_t, 224> optionalHeader;
     result.stop = ImageEndStop::NoOptionalHeader;
     result.offset = lfanew + 24;
     if (!readSome(file, optionalHeader))
         return result;
-    result.fileAlignment = le32(&optionalHeader[36]);
+    result.fileAlignment = platform::load32(&optionalHeader[36]);
 
     uint32_t end = lfanew + 4 + 20 + 224;
     std::array<uint8_t, 40> section;
@@ -84,7 +70,7 @@ ImageEnd computeImageEnd(ByteReader& file)
             result.offset = end;
             return result;
         }
-        end += 40 + le32(&section[16]);
+        end += 40 + platform::load32(&section[16]);
     }
     if (result.fileAlignment == 0) {
         result.stop = ImageEndStop::ZeroAlignment;
@@ -101,7 +87,8 @@ bool LocatePackage(ByteReader& file, uint32_t start)
 {
     const uint32_t magic = packageMagic();
     std::array<uint8_t, 4> head{};
-    if (file.seek(start) && file.read(head.data(), head.size()) == head.size() && le32(head.data()) == magic)
+    if (file.seek(start) && file.read(head.data(), head.size()) == head.size() &&
+        platform::load32(head.data()) == magic)
         return true;
 
     constexpr size_t kBlock = 512;
@@ -115,7 +102,7 @@ bool LocatePackage(ByteReader& file, uint32_t start)
             return false;
         lastRead = file.read(block.data(), kBlock);
         for (size_t i = 0; i + 4 <= kBlock; ++i) {
-            if (le32(&block[i]) == magic)
+            if (platform::load32(&block[i]) == magic)
                 return file.seek(position + i + 4);
         }
         // Back by 3 so that a magic split across two blocks is whole in the next one. A short
@@ -160,12 +147,12 @@ PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
     if (position >= fileSize || fileSize - position <= 16)
         return fail(PackageCheck::Corrupted1);
     std::array<uint8_t, 4> word{};
-    if (file.read(word.data(), 4) != 4 || le32(word.data()) >= fileSize)
+    if (file.read(word.data(), 4) != 4 || platform::load32(word.data()) >= fileSize)
         return fail(PackageCheck::Corrupted2);
-    result.dwLength = le32(word.data());
+    result.dwLength = platform::load32(word.data());
     word.fill(0);
     file.read(word.data(), 4); // not checked: a short read shows as a CRC difference
-    result.uiCrc = le32(word.data());
+    result.uiCrc = platform::load32(word.data());
 
     try {
         result.data.assign(result.dwLength, 0);
@@ -191,9 +178,9 @@ std::vector<uint8_t> makePackageHeader(const std::vector<uint8_t>& block)
 {
     std::vector<uint8_t> header;
     header.reserve(kPackageHeaderSize);
-    putLe32(header, packageMagic());
-    putLe32(header, static_cast<uint32_t>(block.size()));
-    putLe32(header, Crc16(block.data(), block.size()));
+    platform::append32(header, packageMagic());
+    platform::append32(header, static_cast<uint32_t>(block.size()));
+    platform::append32(header, Crc16(block.data(), block.size()));
     return header;
 }
 

@@ -1,7 +1,7 @@
 // The trace file header: creation of a new one and the checks every reader and writer applies.
 #include "trace/TraceFormat.h"
 
-#include "trace/TraceBytes.h"
+#include "platform/Bytes.h"
 
 #include <atomic>
 #include <cstring>
@@ -37,17 +37,17 @@ std::optional<TraceFileHeader> readTraceHeader(const uint8_t* data, size_t size)
         return std::nullopt;
     namespace o = header_offset;
     TraceFileHeader h;
-    h.byteOrderMark = load16(data + o::kByteOrderMark);
+    h.byteOrderMark = platform::load16(data + o::kByteOrderMark);
     h.version = data[o::kVersion];
-    h.headerSize = load16(data + o::kHeaderSize);
-    h.fileSize = load32(data + o::kFileSize);
-    h.recordCount = load32(data + o::kRecordCount);
-    h.freeBytes = load32(data + o::kFreeBytes);
-    h.endOfValidData = load32(data + o::kEndOfValidData);
-    h.oldestRecord = load32(data + o::kOldestRecord);
-    h.writeOffset = load32(data + o::kWriteOffset);
-    h.lastSequence = load32(data + o::kLastSequence);
-    h.creationTick = load32(data + o::kCreationTick);
+    h.headerSize = platform::load16(data + o::kHeaderSize);
+    h.fileSize = platform::load32(data + o::kFileSize);
+    h.recordCount = platform::load32(data + o::kRecordCount);
+    h.freeBytes = platform::load32(data + o::kFreeBytes);
+    h.endOfValidData = platform::load32(data + o::kEndOfValidData);
+    h.oldestRecord = platform::load32(data + o::kOldestRecord);
+    h.writeOffset = platform::load32(data + o::kWriteOffset);
+    h.lastSequence = platform::load32(data + o::kLastSequence);
+    h.creationTick = platform::load32(data + o::kCreationTick);
     return h;
 }
 
@@ -59,9 +59,9 @@ HeaderCheck checkTraceHeader(const uint8_t* data, size_t size)
         return HeaderCheck::BadMagic;
     if (data[header_offset::kVersion] != kFormatVersion)
         return HeaderCheck::BadVersion;
-    if (load16(data + header_offset::kHeaderSize) != kHeaderSize)
+    if (platform::load16(data + header_offset::kHeaderSize) != kHeaderSize)
         return HeaderCheck::BadHeaderSize;
-    if (load32(data + header_offset::kFileSize) < kHeaderSize)
+    if (platform::load32(data + header_offset::kFileSize) < kHeaderSize)
         return HeaderCheck::BadFileSize;
     return HeaderCheck::Valid;
 }
@@ -73,15 +73,15 @@ bool createTraceHeader(uint8_t* data, uint32_t fileSize, uint32_t tickCount)
     namespace o = header_offset;
     std::memset(data, 0, kHeaderSize);
     std::memcpy(data + o::kMagic, kMagic, sizeof kMagic);
-    store16(data + o::kByteOrderMark, kByteOrderMark);
+    platform::store16(data + o::kByteOrderMark, kByteOrderMark);
     data[o::kOne] = 1;
-    store16(data + o::kHeaderSize, kHeaderSize);
-    store32(data + o::kFileSize, fileSize);
-    store32(data + o::kFreeBytes, fileSize - kHeaderSize);
-    store32(data + o::kEndOfValidData, fileSize);
-    store32(data + o::kOldestRecord, kHeaderSize);
-    store32(data + o::kWriteOffset, kHeaderSize);
-    store32(data + o::kCreationTick, tickCount);
+    platform::store16(data + o::kHeaderSize, kHeaderSize);
+    platform::store32(data + o::kFileSize, fileSize);
+    platform::store32(data + o::kFreeBytes, fileSize - kHeaderSize);
+    platform::store32(data + o::kEndOfValidData, fileSize);
+    platform::store32(data + o::kOldestRecord, kHeaderSize);
+    platform::store32(data + o::kWriteOffset, kHeaderSize);
+    platform::store32(data + o::kCreationTick, tickCount);
     // Readers in other processes look at the version byte without the trace mutex.
     std::atomic_thread_fence(std::memory_order_release);
     data[o::kVersion] = kFormatVersion;

@@ -1,8 +1,8 @@
 // The ring walk of a trace file held in memory, and the UTF-8 form of record strings.
 #include "trace/TraceReader.h"
 
+#include "platform/Bytes.h"
 #include "platform/TextConvert.h"
-#include "trace/TraceBytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -76,7 +76,7 @@ public:
                 return;
             }
             const uint8_t* r = mData + position;
-            const uint16_t size = load16(r);
+            const uint16_t size = platform::load16(r);
             if (size < kRecordHeaderSize || size % 4 != 0 || size > end - position) {
                 problem("record at offset " + std::to_string(position) + " has an impossible size " +
                         std::to_string(size));
@@ -108,7 +108,7 @@ private:
     void visit(uint32_t position, const uint8_t* r, uint16_t size)
     {
         namespace o = record_offset;
-        const uint32_t sequence = load32(r + o::kSequence);
+        const uint32_t sequence = platform::load32(r + o::kSequence);
         noteSequence(position, sequence);
         if (r[o::kState] != kRecordComplete) {
             ++mResult.incomplete;
@@ -126,19 +126,19 @@ private:
                     std::to_string(v.charType));
             return;
         }
-        v.flags = load16(r + o::kFlags);
-        v.level = load32(r + o::kLevel);
-        v.processId = load32(r + o::kProcessId);
-        v.threadId = load32(r + o::kThreadId);
+        v.flags = platform::load16(r + o::kFlags);
+        v.level = platform::load32(r + o::kLevel);
+        v.processId = platform::load32(r + o::kProcessId);
+        v.threadId = platform::load32(r + o::kThreadId);
         v.sequence = sequence;
-        v.seconds = load32(r + o::kSeconds);
-        v.milliseconds = load16(r + o::kMilliseconds);
+        v.seconds = platform::load32(r + o::kSeconds);
+        v.milliseconds = platform::load16(r + o::kMilliseconds);
         v.hasHighResTime = (v.flags & kFlagHighResTime) != 0;
-        v.highResTimeUs = v.hasHighResTime ? load64(r + o::kHighResTime) : 0;
-        if (!string(r, size, load16(r + o::kModule), v.charType, v.module) ||
-            !string(r, size, load16(r + o::kCategory), v.charType, v.category) ||
-            !string(r, size, load16(r + o::kText), v.charType, v.text) ||
-            !string(r, size, load16(r + o::kName), v.charType, v.name)) {
+        v.highResTimeUs = v.hasHighResTime ? platform::load64(r + o::kHighResTime) : 0;
+        if (!string(r, size, platform::load16(r + o::kModule), v.charType, v.module) ||
+            !string(r, size, platform::load16(r + o::kCategory), v.charType, v.category) ||
+            !string(r, size, platform::load16(r + o::kText), v.charType, v.text) ||
+            !string(r, size, platform::load16(r + o::kName), v.charType, v.name)) {
             problem("record at offset " + std::to_string(position) + " has a string outside it");
             return;
         }
@@ -185,7 +185,7 @@ void appendTraceText(std::string& out, const TraceText& text)
     if (text.charType == kChar16) {
         std::u16string units(text.units, u'\0');
         for (size_t i = 0; i < text.units; ++i)
-            units[i] = static_cast<char16_t>(load16(text.bytes + 2 * i));
+            units[i] = static_cast<char16_t>(platform::load16(text.bytes + 2 * i));
         out += platform::utf16ToUtf8(units);
         return;
     }

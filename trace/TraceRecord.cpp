@@ -1,7 +1,7 @@
 // Measuring and filling trace records, for 8-bit and UTF-16 strings alike.
 #include "trace/TraceRecord.h"
 
-#include "trace/TraceBytes.h"
+#include "platform/Bytes.h"
 
 #include <algorithm>
 #include <atomic>
@@ -57,7 +57,7 @@ public:
             std::memcpy(mAt, s.data(), n);
         } else {
             for (size_t i = 0; i < n; ++i)
-                store16(mAt + 2 * i, static_cast<uint16_t>(s[i]));
+                platform::store16(mAt + 2 * i, static_cast<uint16_t>(s[i]));
         }
         mAt += n * sizeof(Char);
         mRoom -= n;
@@ -112,18 +112,18 @@ void fillOf(uint8_t* record, const TraceRecordLayout& layout, const TraceRecordI
     // Cleared so that no bytes of an overwritten record of another process linger in this one.
     std::memset(next, 0, static_cast<size_t>(record + layout.size - next));
 
-    store16(record + o::kFlags, info.hasHighResTime ? kFlagHighResTime : 0);
+    platform::store16(record + o::kFlags, info.hasHighResTime ? kFlagHighResTime : 0);
     record[o::kCharType] = layout.charType;
-    store32(record + o::kLevel, info.level);
-    store32(record + o::kProcessId, info.processId);
-    store32(record + o::kThreadId, info.threadId);
-    store32(record + o::kSeconds, info.seconds);
-    store16(record + o::kMilliseconds, info.milliseconds);
-    store16(record + o::kModule, static_cast<uint16_t>(module));
-    store16(record + o::kCategory, static_cast<uint16_t>(category));
-    store16(record + o::kText, static_cast<uint16_t>(text));
-    store64(record + o::kHighResTime, info.hasHighResTime ? info.highResTimeUs : 0);
-    store16(record + o::kName, static_cast<uint16_t>(name));
+    platform::store32(record + o::kLevel, info.level);
+    platform::store32(record + o::kProcessId, info.processId);
+    platform::store32(record + o::kThreadId, info.threadId);
+    platform::store32(record + o::kSeconds, info.seconds);
+    platform::store16(record + o::kMilliseconds, info.milliseconds);
+    platform::store16(record + o::kModule, static_cast<uint16_t>(module));
+    platform::store16(record + o::kCategory, static_cast<uint16_t>(category));
+    platform::store16(record + o::kText, static_cast<uint16_t>(text));
+    platform::store64(record + o::kHighResTime, info.hasHighResTime ? info.highResTimeUs : 0);
+    platform::store16(record + o::kName, static_cast<uint16_t>(name));
     // A live viewer may read without the trace mutex; it must see every byte above first.
     std::atomic_thread_fence(std::memory_order_release);
     record[o::kState] = kRecordComplete;

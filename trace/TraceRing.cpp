@@ -1,7 +1,7 @@
 // Space management of the record ring, working on the header fields in the file itself.
 #include "trace/TraceRing.h"
 
-#include "trace/TraceBytes.h"
+#include "platform/Bytes.h"
 #include "trace/TraceFormat.h"
 
 #include <cstring>
@@ -23,29 +23,31 @@ struct Counters {
 
 Counters loadCounters(const uint8_t* f)
 {
-    return {load32(f + o::kRecordCount), load32(f + o::kFreeBytes), load32(f + o::kEndOfValidData),
-            load32(f + o::kOldestRecord), load32(f + o::kWriteOffset)};
+    return {platform::load32(f + o::kRecordCount), platform::load32(f + o::kFreeBytes),
+            platform::load32(f + o::kEndOfValidData), platform::load32(f + o::kOldestRecord),
+            platform::load32(f + o::kWriteOffset)};
 }
 
 void storeCounters(uint8_t* f, const Counters& c)
 {
-    store32(f + o::kRecordCount, c.count);
-    store32(f + o::kFreeBytes, c.freeBytes);
-    store32(f + o::kEndOfValidData, c.end);
-    store32(f + o::kOldestRecord, c.oldest);
-    store32(f + o::kWriteOffset, c.write);
+    platform::store32(f + o::kRecordCount, c.count);
+    platform::store32(f + o::kFreeBytes, c.freeBytes);
+    platform::store32(f + o::kEndOfValidData, c.end);
+    platform::store32(f + o::kOldestRecord, c.oldest);
+    platform::store32(f + o::kWriteOffset, c.write);
 }
 
 } // namespace
 
 bool TraceRing::isUsable() const
 {
-    return checkTraceHeader(mFile, mSize) == HeaderCheck::Valid && load32(mFile + o::kFileSize) <= mSize;
+    return checkTraceHeader(mFile, mSize) == HeaderCheck::Valid &&
+           platform::load32(mFile + o::kFileSize) <= mSize;
 }
 
 bool TraceRing::countersConsistent() const
 {
-    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
     const Counters c = loadCounters(mFile);
     if (c.write < H || c.write > fileSize)
         return false;
@@ -56,7 +58,7 @@ bool TraceRing::countersConsistent() const
 
 void TraceRing::reset()
 {
-    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
     storeCounters(mFile, {0, fileSize - H, fileSize, H, H});
 }
 
@@ -66,26 +68,26 @@ uint8_t* TraceRing::allocRecord(uint32_t size, TraceSaveHook* saveHook)
         return nullptr;
     if (!countersConsistent())
         reset();
-    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
     // A record that could never fit must not cost the ring its records on the way to failing.
     if (size < kRecordHeaderSize || size > fileSize - H)
         return nullptr;
-    if (size > load32(mFile + o::kFreeBytes)) {
+    if (size > platform::load32(mFile + o::kFreeBytes)) {
         if (saveHook != nullptr && saveHook->checkIfNeedSaveLogFile(size))
             saveHook->SaveLogFile();
         makeRoom(size);
-        if (size > load32(mFile + o::kFreeBytes))
+        if (size > platform::load32(mFile + o::kFreeBytes))
             return nullptr;
     }
     Counters c = loadCounters(mFile);
     uint8_t* record = mFile + c.write;
     std::memset(record, 0, kRecordHeaderSize);
-    store16(record, static_cast<uint16_t>(size));
-    uint32_t sequence = load32(mFile + o::kLastSequence) + 1;
+    platform::store16(record, static_cast<uint16_t>(size));
+    uint32_t sequence = platform::load32(mFile + o::kLastSequence) + 1;
     if (sequence == 0)
         sequence = 1;
-    store32(record + record_offset::kSequence, sequence);
-    store32(mFile + o::kLastSequence, sequence);
+    platform::store32(record + record_offset::kSequence, sequence);
+    platform::store32(mFile + o::kLastSequence, sequence);
     c.count += 1;
     c.freeBytes -= size;
     c.write += size;
@@ -100,13 +102,13 @@ void TraceRing::makeRoom(uint32_t size)
     if (!countersConsistent())
         reset();
     makeRoomPass();
-    if (load32(mFile + o::kFreeBytes) < size)
+    if (platform::load32(mFile + o::kFreeBytes) < size)
         makeRoomPass();
 }
 
 void TraceRing::makeRoomPass()
 {
-    const uint32_t fileSize = load32(mFile + o::kFileSize);
+    const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
     const uint32_t sixteenth = fileSize / 16;
     Counters c = loadCounters(mFile);
     if (c.oldest == H) {
@@ -120,7 +122,7 @@ void TraceRing::makeRoomPass()
         // An older lap with nothing left in it (an empty ring, say) is gone as a whole.
         if (position >= c.end)
             break;
-        const uint32_t recordSize = c.end - position >= 2 ? load16(mFile + position) : 0;
+        const uint32_t recordSize = c.end - position >= 2 ? platform::load16(mFile + position) : 0;
         if (c.count == 0 || recordSize < kRecordHeaderSize || recordSize % 4 != 0 ||
             recordSize > c.end - position) {
             reset();

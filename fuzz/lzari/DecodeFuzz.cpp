@@ -1,5 +1,6 @@
 // Any byte string must decode without reading or writing out of bounds, within the output limit.
 #include "lzari/Codec.h"
+#include "platform/Bytes.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         const std::vector<uint8_t> out = lzari::decode(data, size, kLimit);
         // The length field, or up to one longest match more when the last match overshoots.
-        const uint64_t declared =
-            data[0] | uint32_t{data[1]} << 8 | uint32_t{data[2]} << 16 | uint32_t{data[3]} << 24;
+        const uint64_t declared = platform::load32(data);
         if (out.size() < declared || out.size() > declared + 59) {
             std::abort();
         }

@@ -1,8 +1,8 @@
 // kvtrace's commands on files written by the ring code, good, cut and damaged, run in-process
 // with their exact output, error lines and exit status.
+#include "platform/Bytes.h"
 #include "tests/trace/TraceTestFile.h"
 #include "tools/kvtrace/Commands.h"
-#include "trace/TraceBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -151,7 +151,7 @@ TEST(Kvtrace, CutFilesAreGoodDamagedOnesFailAfterWhatCanBeRead)
               std::string::npos);
 
     TestFile bad = sampleRing();
-    store16(bad.bytes.data() + kHeaderSize, 3);
+    platform::store16(bad.bytes.data() + kHeaderSize, 3);
     path = dir.write("badsize.kvl", bad.bytes);
     EXPECT_EQ(runKvtrace({"dump", "--json", path}).err,
               "kvtrace: " + path + ": damaged: record at offset 48 has an impossible size 3\n");

@@ -1,7 +1,7 @@
 // The reader on good, cut, unfinished and damaged files: it reads what can be trusted, names
 // what cannot, and never steps outside the bytes.
 #include "TraceTestFile.h"
-#include "trace/TraceBytes.h"
+#include "platform/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ namespace {
 std::vector<uint8_t> smallWrappedFile()
 {
     TestFile file(1024);
-    store32(file.bytes.data() + header_offset::kCreationTick, 0x01020304);
+    platform::store32(file.bytes.data() + header_offset::kCreationTick, 0x01020304);
     for (uint32_t i = 0; i < 14; ++i) {
         file.info = {1u << (i % 4), 4242,          77, 1796461623 + i, static_cast<uint16_t>(i * 71),
                      i % 3 == 0,    1000000ull * i};
@@ -104,7 +104,7 @@ TEST(TraceReader, BadRecordsAreNamedAndPassedOver)
     // An impossible size ends its lap only: the newer lap is still read.
     std::vector<uint8_t> bytes = smallWrappedFile();
     const TraceFileHeader h = *readTraceHeader(bytes.data(), bytes.size());
-    store16(bytes.data() + h.oldestRecord, 7);
+    platform::store16(bytes.data() + h.oldestRecord, 7);
     auto c = readAll(bytes);
     expectFirstProblem(c, "record at offset " + std::to_string(h.oldestRecord) + " has an impossible size 7");
     ASSERT_FALSE(c.records.empty());
@@ -116,7 +116,7 @@ TEST(TraceReader, BadRecordsAreNamedAndPassedOver)
     file.write("two");
     for (const uint16_t bad : {0, 51, 60, 0xFFFF}) {
         bytes = file.bytes;
-        store16(bytes.data() + kHeaderSize + record_offset::kText, bad);
+        platform::store16(bytes.data() + kHeaderSize + record_offset::kText, bad);
         c = readAll(bytes);
         expectFirstProblem(c, "record at offset 48 has a string outside it");
         ASSERT_EQ(c.records.size(), 1u);
@@ -135,7 +135,7 @@ TEST(TraceReader, HeaderFieldsPointingAnywhereAreDamage)
                                header_offset::kOldestRecord, header_offset::kWriteOffset}) {
         for (const uint32_t value : {0u, 3u, 49u, 1023u, 1025u, 0xFFFFFFFFu}) {
             std::vector<uint8_t> bytes = good;
-            store32(bytes.data() + field, value);
+            platform::store32(bytes.data() + field, value);
             EXPECT_TRUE(readAll(bytes).result.damaged()) << "field " << field << " = " << value;
         }
     }

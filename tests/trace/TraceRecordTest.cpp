@@ -1,6 +1,6 @@
 // Record and header bytes must be exactly what the product's other programs read and write.
 #include "TraceTestFile.h"
-#include "trace/TraceBytes.h"
+#include "platform/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +63,8 @@ TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
     std::vector<Layout> layouts;
     for (size_t at = kHeaderSize; at < file.header().writeOffset; at += layouts.back()[0]) {
         const uint8_t* r = file.bytes.data() + at;
-        layouts.push_back({load16(r), load16(r + 30), load16(r + 32), load16(r + 34), load16(r + 48)});
+        layouts.push_back({platform::load16(r), platform::load16(r + 30), platform::load16(r + 32),
+                           platform::load16(r + 34), platform::load16(r + 48)});
     }
     // An absent category points at the module's zero, an absent name at the text's zero. The
     // second: "DPX@rec" 8, "cat" 4, "hi" 3, "rec" 4, padded to 20 bytes. The text is cut to 2047
@@ -90,7 +91,7 @@ TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
 TEST(TraceRecord, SequenceSkipsZeroOnOverflow)
 {
     TestFile file(4096);
-    store32(file.bytes.data() + header_offset::kLastSequence, 4294967294u);
+    platform::store32(file.bytes.data() + header_offset::kLastSequence, 4294967294u);
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(file.write("x"), TraceWriteResult::Written);
     const auto c = readAll(file.bytes);

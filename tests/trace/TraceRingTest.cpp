@@ -1,7 +1,7 @@
 // The ring over many random runs: what the reader walks is always exactly the records not yet
 // dropped, and room is made the way other writers of the same file expect.
 #include "TraceTestFile.h"
-#include "trace/TraceBytes.h"
+#include "platform/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -108,9 +108,10 @@ TEST(TraceRing, DamagedCountersAreResetAndWritesStayInside)
         const size_t field = header_offset::kRecordCount + 4 * (rng() % 5);
         if (rng() % 4 == 0) {
             const uint32_t oldest = file.header().oldestRecord;
-            store16(file.bytes.data() + oldest, static_cast<uint16_t>(rng()));
+            platform::store16(file.bytes.data() + oldest, static_cast<uint16_t>(rng()));
         } else {
-            store32(file.bytes.data() + field, rng() % 3 == 0 ? static_cast<uint32_t>(rng()) : rng() % 2200);
+            platform::store32(file.bytes.data() + field,
+                              rng() % 3 == 0 ? static_cast<uint32_t>(rng()) : rng() % 2200);
         }
         // The vector has exactly the file's bytes: ASan catches any step outside.
         // Records below a sixteenth of the file, which always fit once room is made.

@@ -2,6 +2,7 @@
 #include "tools/kvpack/Installer.h"
 
 #include "lzari/Codec.h"
+#include "platform/Bytes.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,11 +10,6 @@
 namespace kvpack {
 
 namespace {
-
-uint32_t le32(const uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
 
 std::string lowercase(std::string s)
 {
@@ -54,7 +50,7 @@ void checkDirectory(InstallerReport& r)
         r.problem = "payload of " + std::to_string(n) + " bytes has no directory size";
         return;
     }
-    r.directorySize = le32(&r.payload[n - 4]);
+    r.directorySize = platform::load32(&r.payload[n - 4]);
     if (r.directorySize == 0 || r.directorySize == 0xFFFFFFFF || r.directorySize > n) {
         r.problem = "directory size " + std::to_string(r.directorySize) + " does not fit a payload of " +
                     std::to_string(n) + " bytes";
@@ -134,7 +130,7 @@ InstallerReport inspectInstaller(const std::vector<uint8_t>& file, bool decode, 
                     " bytes has no length head (the decoder raises its read error)";
         return r;
     }
-    r.textSize = le32(stream.data());
+    r.textSize = platform::load32(stream.data());
     if (r.textSize > payloadLimit(stream.size())) {
         r.problem = "stream announces " + std::to_string(r.textSize) + " bytes, implausible for " +
                     std::to_string(stream.size()) + " compressed bytes";

@@ -1,6 +1,7 @@
 // kvpack: builds installers (a stub with a package behind it) and inspects, verifies and
 // extracts existing ones.
 #include "lzari/Codec.h"
+#include "platform/Bytes.h"
 #include "platform/FileOpen.h"
 #include "platform/TextConvert.h"
 #include "setup/ByteReader.h"
@@ -264,7 +265,7 @@ int commandLzari(const std::vector<std::string>& args)
     } else {
         if (input.size() < 4)
             return cli::fail(kTool, args[1], "stream shorter than its 4-byte length head");
-        const uint32_t textSize = input[0] | input[1] << 8 | input[2] << 16 | uint32_t(input[3]) << 24;
+        const uint32_t textSize = platform::load32(input.data());
         if (textSize > kvpack::payloadLimit(input.size()))
             return cli::fail(kTool, args[1],
                              "stream announces " + std::to_string(textSize) +

@@ -1,12 +1,13 @@
-// Little-endian loads and stores on raw bytes, for the trace file's fixed layouts.
+// Little-endian loads and stores on raw bytes, for the fixed layouts of the package and trace files.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
-namespace trace {
+namespace platform {
 
-// Byte-wise on purpose: the file may be mapped anywhere, and compilers turn these into single
+// Byte-wise on purpose: the bytes may lie anywhere, and compilers turn these into single
 // unaligned moves on little-endian machines.
 inline uint16_t load16(const uint8_t* p)
 {
@@ -44,4 +45,11 @@ inline void store64(uint8_t* p, uint64_t v)
     store32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
-} // namespace trace
+inline void append32(std::vector<uint8_t>& out, uint32_t v)
+{
+    uint8_t bytes[4];
+    store32(bytes, v);
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+} // namespace platform
