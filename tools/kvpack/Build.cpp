@@ -4,20 +4,11 @@
 #include "lzari/Codec.h"
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace kvpack {
 
 namespace {
-
-bool isConfiguration(const std::string& name)
-{
-    std::string lower(name);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    return lower == "extaction.bin";
-}
 
 // The first place at or behind `from` where the package magic stands; the size when nowhere.
 size_t findMagic(const std::vector<uint8_t>& bytes, size_t from)
@@ -66,16 +57,12 @@ BuildResult buildInstaller(const std::vector<uint8_t>& stub, const std::vector<s
                            const BuildOptions& options, const Progress& progress)
 {
     BuildResult result;
-    for (size_t k = 0; k < items.size(); ++k) {
-        const std::string problem = setup::itemNameProblem(items[k].name, !items[k].body.empty());
+    for (const auto& item : items) {
+        const std::string problem = setup::itemNameProblem(item.name, !item.body.empty());
         if (!problem.empty()) {
-            result.problem = "item \"" + items[k].name + "\": " + problem;
+            result.problem = "item \"" + item.name + "\": " + problem;
             return result;
         }
-        if (isConfiguration(items[k].name) && k != 0)
-            result.warnings.push_back("\"" + items[k].name +
-                                      "\" is not the first item: the items before it install without "
-                                      "the install configuration");
     }
     uint32_t imageEnd = 0;
     const std::string stubIssue = stubProblem(stub, options, imageEnd);
@@ -108,7 +95,9 @@ BuildResult buildInstaller(const std::vector<uint8_t>& stub, const std::vector<s
     result.installer.insert(result.installer.end(), header.begin(), header.end());
     result.installer.insert(result.installer.end(), stream.begin(), stream.end());
 
+    // The read-back also gives the warnings (item order, image end), judged as verify judges them.
     const InstallerReport check = inspectInstaller(result.installer, true);
+    result.warnings = check.warnings;
     if (!check.ok() || check.payload != payload) {
         result.problem = "internal error: the built installer does not read back (" +
                          (check.ok() ? std::string("payload differs") : check.problem) + ")";
