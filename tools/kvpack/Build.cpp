@@ -2,6 +2,7 @@
 #include "tools/kvpack/Build.h"
 
 #include "lzari/Codec.h"
+#include "platform/Bytes.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -27,9 +28,10 @@ std::string stubProblem(const std::vector<uint8_t>& stub, const BuildOptions& op
     setup::MemoryReader reader(stub.data(), stub.size());
     const setup::ImageEnd end = setup::computeImageEnd(reader);
     packageAt = end.offset;
-    const bool carriesMagic = findMagic(stub, end.offset) != stub.size();
     if (end.stop != setup::ImageEndStop::Complete && options.testStub) {
-        if (stub.size() > 0xFFFFFFFF || carriesMagic)
+        if (stub.size() >= 0xFFFFFFFF)
+            return "larger than an installer can be";
+        if (findMagic(stub, end.offset) != stub.size())
             return "holds the package magic behind offset " + std::to_string(end.offset) +
                    ", where the setup program's search starts for this image";
         packageAt = static_cast<uint32_t>(stub.size());
@@ -44,7 +46,8 @@ std::string stubProblem(const std::vector<uint8_t>& stub, const BuildOptions& op
                std::to_string(stub.size()) + " bytes";
     if (end.offset == stub.size())
         return "";
-    const bool carriesPackage = findMagic(stub, end.offset) == end.offset;
+    const bool carriesPackage =
+        stub.size() - end.offset >= 4 && platform::load32(&stub[end.offset]) == setup::kPackageMagic;
     if (carriesPackage && options.replace)
         return "";
     const std::string what = carriesPackage ? "an earlier package; --replace replaces it"
