@@ -11,8 +11,11 @@ option(KV_BUILD_BENCH "Build the benchmarks" ${KV_BUILD_BENCH_DEFAULT})
 add_library(kv_options INTERFACE)
 target_compile_options(kv_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Werror)
 if(WIN32)
-  # Unicode Win32 entry points; _WIN32_WINNT and the lean include live in platform/Windows.h.
-  target_compile_definitions(kv_options INTERFACE UNICODE _UNICODE)
+  # Unicode entry points, the lean include, and Windows Vista as the system every call must exist
+  # on. Pinned here for every Windows target: the mingw headers otherwise set the newest system
+  # as soon as any standard header comes first; platform/win32/Windows.h refuses other values.
+  target_compile_definitions(kv_options INTERFACE UNICODE _UNICODE _WIN32_WINNT=0x0600 WINVER=0x0600
+                                                  WIN32_LEAN_AND_MEAN NOMINMAX)
   # The shipped programs must run with nothing but the system's own DLLs.
   target_link_options(kv_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()

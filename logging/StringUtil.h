@@ -1,4 +1,4 @@
-// UTF-16 to UTF-8 conversion of log values, with the system converter's bytes on every platform.
+// UTF-16 to UTF-8 conversion of log values, with the Windows converter's bytes on every system.
 #pragma once
 
 #include <string>
@@ -7,8 +7,7 @@ namespace rlxutil {
 
 class StringUtil {
 public:
-    // Unpaired surrogates become U+FFFD. A conversion the system refuses logs one line through
-    // "RLXUtility" and gives what was converted, an empty text.
+    // Unpaired surrogates become U+FFFD; the conversion cannot fail.
     static std::string unicodetoUtf8(const std::wstring& text);
 };
 

@@ -19,8 +19,11 @@ passed_count=0 failed_count=0 skipped_count=0
 log=$(mktemp)
 for preset in "${presets[@]}"; do
   echo "=== $preset: configure and build"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
+    echo "=== $preset: build failed"
+    failed+=("$preset (build)")
+    continue
+  fi
   if [ "$preset" = win64 ] || [ "$preset" = win32 ]; then
     # One prefix per build tree, made before the tests start so parallel tests do not race
     # to create it; a persistent wineserver keeps every later start quick.
@@ -32,17 +35,24 @@ for preset in "${presets[@]}"; do
     WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1 || true
   fi
   echo "=== $preset: test"
-  ctest --preset "$preset" -j "$(nproc)" 2>&1 | tee "$log" || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || failed+=("$preset")
+  # The status is ctest's, not tee's: read it before anything else runs.
+  set +e
+  ctest --preset "$preset" -j "$(nproc)" 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  set -e
+  [ "$status" -eq 0 ] || failed+=("$preset")
   # CTest counts a skipped test as passed; the summary below does not.
-  summary=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  total=$(echo "$summary" | sed -E 's/.* out of ([0-9]+).*/\1/')
-  bad=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests? failed.*/\1/')
-  skipped=$(grep -c '(Skipped)' "$log" || true)
+  summary=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [ -n "$summary" ]; then
+    total=$(echo "$summary" | sed -E 's/.* out of ([0-9]+).*/\1/')
+    bad=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests? failed.*/\1/')
+    skipped=$(grep -c '(Skipped)' "$log" || true)
     passed_count=$((passed_count + total - bad - skipped))
     failed_count=$((failed_count + bad))
     skipped_count=$((skipped_count + skipped))
+  elif [ "$status" -eq 0 ]; then
+    # A preset that ran no test at all is a failure too: something did not build or register.
+    failed+=("$preset (no tests)")
   fi
 done
 rm -f "$log"

@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <string>
 
 namespace setup {
 
@@ -36,28 +34,6 @@ public:
 private:
     const uint8_t* mData;
     size_t mSize;
-    uint64_t mPosition = 0;
-};
-
-// A read-only file opened by wide path through the C runtime; portable, used by the tools.
-class FileReader final : public ByteReader {
-public:
-    FileReader() = default;
-    ~FileReader() override;
-    FileReader(const FileReader&) = delete;
-    FileReader& operator=(const FileReader&) = delete;
-
-    bool open(const std::wstring& path);
-    bool isOpen() const { return mFile != nullptr; }
-
-    bool seek(uint64_t position) override;
-    uint64_t position() const override { return mPosition; }
-    uint64_t size() const override { return mSize; }
-    size_t read(uint8_t* destination, size_t count) override;
-
-private:
-    std::FILE* mFile = nullptr;
-    uint64_t mSize = 0;
     uint64_t mPosition = 0;
 };
 

@@ -1,11 +1,11 @@
 // The kvpack program as people use it: exit codes, the one-line errors, and files round trip.
 #include "tests/setup/TestImages.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sys/wait.h>
 
@@ -22,24 +22,8 @@ struct Outcome {
 // Runs kvpack in a folder of the test's own, so that commands name files as people type them.
 class KvpackCli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        fs::remove_all(mDir);
-        fs::create_directories(mDir);
-    }
-    void TearDown() override { fs::remove_all(mDir); }
-
-    void write(const std::string& name, const std::vector<uint8_t>& bytes) const
-    {
-        std::ofstream(mDir / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
-
-    std::vector<uint8_t> read(const std::string& name) const
-    {
-        std::ifstream in(mDir / name, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    void write(const std::string& name, const std::vector<uint8_t>& bytes) const { mFolder.write(name, bytes); }
+    std::vector<uint8_t> read(const std::string& name) const { return mFolder.read(name); }
 
     Outcome kvpack(const std::string& args) const
     {
@@ -55,9 +39,8 @@ protected:
         return run;
     }
 
-    const fs::path mDir =
-        fs::temp_directory_path() / ("kvpack-cli-" + std::to_string(::getpid()) + "-" +
-                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    test_support::TempFolder mFolder;
+    const fs::path& mDir = mFolder.path();
 };
 
 } // namespace

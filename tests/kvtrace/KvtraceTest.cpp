@@ -1,6 +1,7 @@
 // kvtrace's commands on files written by the ring code, good, cut and damaged, run in-process
 // with their exact output, error lines and exit status.
 #include "platform/Bytes.h"
+#include "tests/support/TempFolder.h"
 #include "tests/trace/TraceTestFile.h"
 #include "tools/kvtrace/Commands.h"
 
@@ -11,6 +12,7 @@
 #include <sstream>
 
 using namespace trace;
+using test_support::TempFolder;
 using trace_test::TestFile;
 namespace fs = std::filesystem;
 
@@ -29,20 +31,6 @@ Outcome runKvtrace(const std::vector<std::string>& args)
     return {status, out.str(), testing::internal::GetCapturedStderr()};
 }
 
-// A folder of this test's own, removed with everything in it.
-struct TempDir {
-    const fs::path path =
-        fs::temp_directory_path() /
-        ("kvtrace_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path, ignored); }
-    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const
-    {
-        trace_test::writeFile((path / name).string(), bytes);
-        return (path / name).string();
-    }
-    std::error_code ignored;
-};
 
 // Four records of two processes, one of them UTF-16 with a record name and a high-resolution time.
 TestFile sampleRing()
@@ -64,7 +52,7 @@ TestFile sampleRing()
 TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
 {
     TestFile ring = sampleRing();
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.write("a.kvl", ring.bytes);
     Outcome run = runKvtrace({"dump", path});
     EXPECT_EQ(run.status, 0);
@@ -99,7 +87,7 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
 
 TEST(Kvtrace, FiltersCombine)
 {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.write("a.kvl", sampleRing().bytes);
     const auto sequences = [&](std::vector<std::string> args) {
         args.insert(args.begin(), "dump");
@@ -121,7 +109,7 @@ TEST(Kvtrace, FiltersCombine)
 
 TEST(Kvtrace, CutFilesAreGoodDamagedOnesFailAfterWhatCanBeRead)
 {
-    TempDir dir;
+    TempFolder dir;
     TestFile ring = sampleRing();
     const uint32_t write = ring.header().writeOffset;
     ring.bytes.resize(write);
@@ -159,7 +147,7 @@ TEST(Kvtrace, CutFilesAreGoodDamagedOnesFailAfterWhatCanBeRead)
 
 TEST(Kvtrace, ForeignMissingFilesAndUsage)
 {
-    TempDir dir;
+    TempFolder dir;
     std::vector<uint8_t> v2 = sampleRing().bytes;
     v2[header_offset::kVersion] = 2;
     const std::string zeros = dir.write("zeros.kvl", std::vector<uint8_t>(100, 0));

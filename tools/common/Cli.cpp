@@ -1,38 +1,11 @@
 // Error lines and the terminal progress bar of the command-line tools.
 #include "tools/common/Cli.h"
 
+#include "platform/Host.h"
+
 #include <cstdio>
 
-#ifdef _WIN32
-#include "platform/TextConvert.h"
-#include "platform/Windows.h"
-
-#include <io.h>
-#include <shellapi.h>
-#define KV_ISATTY _isatty
-#define KV_FILENO _fileno
-#else
-#include <unistd.h>
-#define KV_ISATTY isatty
-#define KV_FILENO fileno
-#endif
-
 namespace cli {
-
-std::vector<std::string> arguments(int argc, char** argv)
-{
-#ifdef _WIN32
-    int count = 0;
-    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        std::vector<std::string> args;
-        for (int i = 1; i < count; ++i)
-            args.push_back(platform::wideToUtf8(wide[i]));
-        LocalFree(wide);
-        return args;
-    }
-#endif
-    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
-}
 
 int fail(const std::string& tool, const std::string& file, const std::string& problem)
 {
@@ -50,7 +23,7 @@ int usageError(const std::string& tool, const std::string& problem)
 }
 
 ProgressBar::ProgressBar(std::string label, uint64_t total)
-    : mLabel(std::move(label)), mTotal(total), mTerminal(KV_ISATTY(KV_FILENO(stderr)) != 0),
+    : mLabel(std::move(label)), mTotal(total), mTerminal(platform::isTerminal(stderr)),
       mStart(std::chrono::steady_clock::now()), mLastDraw(mStart)
 {
 }

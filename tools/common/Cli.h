@@ -12,10 +12,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// The program's arguments without its name, in UTF-8 on every system (Windows hands main() the
-// ANSI code page, which loses names outside it, so there they come from the wide command line).
-std::vector<std::string> arguments(int argc, char** argv);
-
 // Prints "TOOL: FILE: problem" (or "TOOL: problem" for an empty file) on stderr; returns kExitFailure.
 int fail(const std::string& tool, const std::string& file, const std::string& problem);
 

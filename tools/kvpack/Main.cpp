@@ -2,9 +2,8 @@
 // extracts existing ones.
 #include "lzari/Codec.h"
 #include "platform/Bytes.h"
-#include "platform/FileOpen.h"
+#include "platform/Host.h"
 #include "platform/TextConvert.h"
-#include "setup/ByteReader.h"
 #include "setup/Crc16.h"
 #include "tools/common/Cli.h"
 #include "tools/kvpack/Build.h"
@@ -53,11 +52,14 @@ struct Failure {
 
 std::vector<uint8_t> readFile(const std::string& path)
 {
-    setup::FileReader reader;
-    if (!reader.open(platform::utf8ToWide(path)))
+    const platform::UniqueFile file(platform::openFileUtf8(path, "rb"));
+    if (!file)
         throw Failure{path, "cannot open for reading"};
-    std::vector<uint8_t> bytes(static_cast<size_t>(reader.size()));
-    if (reader.read(bytes.data(), bytes.size()) != bytes.size())
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[1 << 16];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    if (std::ferror(file.get()))
         throw Failure{path, "read error"};
     return bytes;
 }
@@ -321,5 +323,5 @@ int run(std::vector<std::string> args)
 
 int main(int argc, char** argv)
 {
-    return run(cli::arguments(argc, argv));
+    return run(platform::commandLineArguments(argc, argv));
 }

@@ -1,4 +1,5 @@
 // kvtrace, the trace viewer: entry point.
+#include "platform/Host.h"
 #include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"
 
@@ -7,7 +8,7 @@
 int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
-    const int status = kvtrace::run(cli::arguments(argc, argv), std::cout);
+    const int status = kvtrace::run(platform::commandLineArguments(argc, argv), std::cout);
     std::cout.flush();
     return status;
 }

@@ -1,7 +1,7 @@
 // Loads trace files in large chunks; the format's sizes are 32-bit, so larger files are refused.
 #include "tools/kvtrace/TraceFileLoader.h"
 
-#include "platform/FileOpen.h"
+#include "platform/Host.h"
 #include "platform/TextConvert.h"
 #include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"

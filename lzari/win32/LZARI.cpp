@@ -1,9 +1,9 @@
 // Opening the two files of LZARI::DecodeFile and pumping them through the decoding core.
-#include "lzari/LZARI.h"
+#include "lzari/win32/LZARI.h"
 
 #include "lzari/Codec.h"
 #include "lzari/Decoder.h"
-#include "platform/FileOpen.h"
+#include "platform/Host.h"
 
 #include <cstdio>
 #include <memory>

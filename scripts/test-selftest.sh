@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Proves that scripts/test.sh fails when it must: it runs a copy of the script against stand-in
+# cmake, ctest and Wine commands that pass, fail a test, fail a build or run no test, and checks
+# the exit status and the closing line of each.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+mkdir -p "$work/repo/scripts" "$work/bin"
+cp "$here/test.sh" "$work/repo/scripts/test.sh"
+printf '#!/bin/sh\nexit 0\n' > "$work/repo/scripts/bootstrap.sh"
+# FAKE names what goes wrong: build (cmake --build fails), test (one test fails), none (no test).
+cat > "$work/bin/cmake" <<'STUB'
+#!/bin/sh
+[ "$1" = --build ] && [ "$FAKE" = build ] && { echo "FAILED: thing.o"; exit 1; }
+exit 0
+STUB
+cat > "$work/bin/ctest" <<'STUB'
+#!/bin/sh
+case "$FAKE" in
+  test) echo "1/2 Test #1: a ...   Passed"; echo "2/2 Test #2: b ...***Failed"
+        echo "50% tests passed, 1 tests failed out of 2"; exit 8 ;;
+  none) echo "No tests were found!!!"; exit 0 ;;
+  *) echo "1/2 Test #1: a ...   Passed"; echo "2/2 Test #2: b ...   Passed"
+     echo "100% tests passed, 0 tests failed out of 2"; exit 0 ;;
+esac
+STUB
+printf '#!/bin/sh\nexit 0\n' > "$work/bin/wineserver"
+cp "$work/bin/wineserver" "$work/bin/wineboot"
+chmod +x "$work/bin/"* "$work/repo/scripts/"*
+
+passed=0 failed=0
+expect() { # expect NAME WANTED_STATUS CLOSING_LINE  (FAKE and presets set by the caller)
+  local name=$1 want=$2 line=$3 status=0 out
+  out=$(cd "$work/repo" && PATH="$work/bin:$PATH" bash scripts/test.sh "${presets[@]}" 2>&1) || status=$?
+  if { [ "$want" = 0 ] && [ "$status" -eq 0 ]; } || { [ "$want" != 0 ] && [ "$status" -ne 0 ]; }; then
+    if [ "$(printf '%s\n' "$out" | tail -n 1)" = "$line" ]; then
+      passed=$((passed + 1)); return
+    fi
+  fi
+  failed=$((failed + 1))
+  echo "selftest: $name: status $status, wanted $([ "$want" = 0 ] && echo 0 || echo non-zero), last line:"
+  printf '%s\n' "$out" | tail -n 3 | sed 's/^/  /'
+}
+
+presets=(native asan)
+FAKE=ok expect "all pass" 0 "total: 4 passed, 0 failed, 0 skipped"
+FAKE=test expect "a test fails" 1 "total: 2 passed, 2 failed, 0 skipped"
+FAKE=build expect "a build fails" 1 "total: 0 passed, 0 failed, 0 skipped"
+FAKE=none expect "no test runs" 1 "total: 0 passed, 0 failed, 0 skipped"
+presets=(win64)
+FAKE=test expect "a Wine test fails" 1 "total: 1 passed, 1 failed, 0 skipped"
+
+echo "test.sh selftest: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
