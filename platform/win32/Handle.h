@@ -90,7 +90,10 @@ class MutexLock {
 public:
     MutexLock() = default;
     ~MutexLock() { unlock(); }
-    MutexLock(MutexLock&& other) noexcept : mMutex(std::exchange(other.mMutex, nullptr)), mAbandoned(other.mAbandoned) {}
+    MutexLock(MutexLock&& other) noexcept
+        : mMutex(std::exchange(other.mMutex, nullptr)), mAbandoned(other.mAbandoned)
+    {
+    }
     MutexLock& operator=(MutexLock&& other) noexcept
     {
         if (this != &other) {

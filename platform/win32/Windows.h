@@ -8,7 +8,8 @@
 #endif
 
 #if !defined(_WIN32_WINNT) || _WIN32_WINNT != 0x0600 || !defined(WINVER) || WINVER != 0x0600
-#error "Windows targets must build with _WIN32_WINNT and WINVER 0x0600 (Windows Vista, the oldest system the installer runs on)"
+#error                                                                                                       \
+    "Windows targets must build with _WIN32_WINNT and WINVER 0x0600 (Windows Vista, the oldest system the installer runs on)"
 #endif
 #if !defined(WIN32_LEAN_AND_MEAN) || !defined(NOMINMAX) || !defined(UNICODE)
 #error "Windows targets must build with WIN32_LEAN_AND_MEAN, NOMINMAX and UNICODE"

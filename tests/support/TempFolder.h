@@ -4,6 +4,8 @@
 
 #include "platform/TextConvert.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,8 +15,6 @@
 #include <string>
 #include <system_error>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace test_support {
 
@@ -43,14 +43,18 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& path() const { return mPath; }
-    std::filesystem::path file(const std::string& name) const { return mPath / std::filesystem::u8path(name); }
+    std::filesystem::path file(const std::string& name) const
+    {
+        return mPath / std::filesystem::u8path(name);
+    }
     std::string utf8(const std::string& name) const { return file(name).u8string(); }
     std::wstring wide(const std::string& name) const { return platform::utf8ToWide(utf8(name)); }
 
     // Writes the bytes to a file inside; returns its UTF-8 path.
     std::string write(const std::string& name, const Bytes& bytes) const
     {
-        std::ofstream(file(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        std::ofstream(file(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return utf8(name);
     }
     Bytes read(const std::string& name) const

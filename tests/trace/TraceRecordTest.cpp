@@ -1,6 +1,7 @@
 // Record and header bytes must be exactly what the product's other programs read and write.
 #include "TraceTestFile.h"
 #include "platform/Bytes.h"
+#include "trace/DirectTrace.h"
 
 #include <gtest/gtest.h>
 
@@ -100,4 +101,27 @@ TEST(TraceRecord, SequenceSkipsZeroOnOverflow)
     for (const auto& r : c.records)
         sequences.push_back(r.sequence);
     EXPECT_EQ(sequences, (std::vector<uint32_t>{4294967295u, 1, 2}));
+}
+
+namespace {
+std::vector<std::string> gDirect;
+void captureDirect(uint32_t level, std::string_view module, std::string_view text)
+{
+    gDirect.push_back(std::to_string(level) + "|" + std::string(module) + "|" + std::string(text));
+}
+} // namespace
+
+TEST(DirectTrace, GoesToTheInstalledWriterOnlyAndIsCutAt2047Bytes)
+{
+    trace::traceFormatted("%s", "before any writer");
+    EXPECT_EQ(trace::setDirectWriter(captureDirect), nullptr);
+    trace::traceFormatted("%s", "Invalid Signature");
+    trace::traceFormattedDpx("%s", "Argument: /r 100%");
+    trace::traceFormatted("%s", std::string(3000, 'x').c_str());
+    EXPECT_EQ(trace::setDirectWriter(nullptr), &captureDirect);
+    trace::traceFormatted("%s", "after");
+    ASSERT_EQ(gDirect.size(), 3u);
+    EXPECT_EQ(gDirect[0], "8||Invalid Signature");
+    EXPECT_EQ(gDirect[1], "2|DPX|Argument: /r 100%");
+    EXPECT_EQ(gDirect[2], "8||" + std::string(2047, 'x'));
 }

@@ -1,6 +1,7 @@
 // The resource owners and the mutex guard against a real Win32: each kind closes what it holds
 // exactly once, the two invalid values stay apart, and an abandoned mutex is owned by the waiter.
 #include "platform/win32/Handle.h"
+
 #include "platform/win32/LastError.h"
 #include "tests/support/win32/Win32Support.h"
 
@@ -36,7 +37,8 @@ TEST(Win32Handle, OwnersCloseOnceAndKeepTheirInvalidValue)
     EXPECT_FALSE(isOpen(raw));
 
     // CreateFileW fails with INVALID_HANDLE_VALUE, which a null-invalid owner would "close".
-    UniqueFile missing(CreateFileW(L"C:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile missing(
+        CreateFileW(L"C:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(missing);
     EXPECT_EQ(LastError::take().code, uint32_t{ERROR_PATH_NOT_FOUND});
     EXPECT_FALSE(UniqueFile());
@@ -55,7 +57,8 @@ TEST(Win32Handle, OwnersCloseOnceAndKeepTheirInvalidValue)
 
 TEST(Win32Handle, MutexLockTakesAnAbandonedMutexAsAcquired)
 {
-    const UniqueMutex mutex(CreateMutexW(nullptr, FALSE, test_support::uniqueObjectName(L"kv-test-mutex").c_str()));
+    const UniqueMutex mutex(
+        CreateMutexW(nullptr, FALSE, test_support::uniqueObjectName(L"kv-test-mutex").c_str()));
     ASSERT_TRUE(mutex);
     // A thread that ends while it owns the mutex abandons it.
     std::thread([&] { EXPECT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0); }).join();

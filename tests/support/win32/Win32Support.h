@@ -14,8 +14,8 @@ namespace test_support {
 inline std::wstring uniqueObjectName(const std::wstring& base)
 {
     static std::atomic<unsigned> serial{0};
-    return base + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) + L"-" +
-           std::to_wstring(serial++);
+    return base + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) +
+           L"-" + std::to_wstring(serial++);
 }
 
 // HKEY_CURRENT_USER\Software\KavariTests\<unique name>, created empty and deleted with its subtree.
