@@ -245,16 +245,12 @@ TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
 TEST(HostUtilBrowser, ReadIniStringReadsValuesOfAnyLength)
 {
     const test_support::TempFolder folder;
-    const std::string longValue(5000, 'v');
-    writeText(folder.wide("a.ini"), "[S]\r\nshort=x\r\nlong=" + longValue + "\r\nempty=\r\n");
     const std::wstring file = folder.wide("a.ini");
+    writeText(file, "[S]\r\nlong=" + std::string(5000, 'v') + "\r\nempty=\r\n");
     std::wstring out = L"before";
-    EXPECT_TRUE(ReadIniString(file.c_str(), L"S", L"short", out));
-    EXPECT_EQ(out, L"x");
     EXPECT_TRUE(ReadIniString(file.c_str(), L"S", L"long", out));
-    EXPECT_EQ(out, std::wstring(longValue.begin(), longValue.end()));
-    EXPECT_FALSE(ReadIniString(file.c_str(), L"S", L"empty", out));
-    EXPECT_FALSE(ReadIniString(file.c_str(), L"S", L"missing", out));
-    EXPECT_FALSE(ReadIniString(file.c_str(), nullptr, L"short", out));
+    EXPECT_EQ(out, std::wstring(5000, L'v'));
+    for (const wchar_t* key : {L"empty", L"missing", static_cast<const wchar_t*>(nullptr)})
+        EXPECT_FALSE(ReadIniString(file.c_str(), L"S", key, out));
     EXPECT_EQ(out, L"");
 }
