@@ -3,6 +3,8 @@
 
 #include "setup/Dpx.h"
 
+#include <utility>
+
 std::wstring g_ExtensionPath;
 std::wstring g_strExcute;
 std::wstring g_strArgument;
@@ -54,8 +56,18 @@ void replaceAll(std::wstring& text, std::wstring_view macro, std::wstring_view e
 {
     if (macro.empty())
         return;
-    for (size_t at = text.find(macro); at != std::wstring::npos; at = text.find(macro, at + expansion.size()))
-        text.replace(at, macro.size(), expansion);
+    // Built afresh in one pass; the search goes on behind each match in the original text, which
+    // is what follows the inserted expansion.
+    std::wstring result;
+    size_t from = 0;
+    for (size_t at = text.find(macro); at != std::wstring::npos; at = text.find(macro, from)) {
+        result.append(text, from, at - from).append(expansion);
+        from = at + macro.size();
+    }
+    if (from == 0)
+        return;
+    result.append(text, from, std::wstring::npos);
+    text = std::move(result);
 }
 
 void resetInstallState()
@@ -75,17 +87,20 @@ void InitExtensionAction(const void* body, uint32_t length, const setup::Install
 {
     if (body == nullptr)
         return;
-    std::wstring text = environment.fromAnsi(std::string_view(static_cast<const char*>(body), length));
-    while (!text.empty()) {
+    const std::wstring text = environment.fromAnsi(std::string_view(static_cast<const char*>(body), length));
+    // The rest of the text still to parse starts at `at`; passes move it on instead of cutting the
+    // text, so a long configuration costs no more than its length.
+    size_t at = 0;
+    while (at < text.size()) {
         // The line feed is looked for from the second character on: a line made of a lone line
         // feed joins the next line, whose entry is then lost. Packages in the field were written
         // against exactly this reading, so it stays.
-        const size_t equals = text.find(L'=');
-        const size_t lineFeed = text.find(L'\n', 1);
+        const size_t equals = text.find(L'=', at);
+        const size_t lineFeed = text.find(L'\n', at + 1);
         const size_t lineEnd = lineFeed == std::wstring::npos ? text.size() : lineFeed;
         if (equals == std::wstring::npos)
             break;
-        const std::wstring key = text.substr(0, equals);
+        const std::wstring key = text.substr(at, equals - at);
         // A line without "=" borrows the next line's "=": its key spans both lines and matches
         // nothing, and the value runs on to the end of the text.
         std::wstring value =
@@ -98,10 +113,7 @@ void InitExtensionAction(const void* body, uint32_t length, const setup::Install
             value.resize(innerLineFeed);
         setup::setFromKey(key, value);
         setup::dpx(1, "InitExtensionAction", setup::maskedItem("strValue", value));
-        if (lineFeed == std::wstring::npos)
-            text.clear();
-        else
-            text.erase(0, lineFeed + 1);
+        at = lineFeed == std::wstring::npos ? text.size() : lineFeed + 1;
     }
 }
 

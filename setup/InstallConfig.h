@@ -46,7 +46,10 @@ void resetInstallState();
 } // namespace setup
 
 // Parses the configuration's key=value lines into the install state and logs every value it
-// reads. A null body does nothing.
+// reads. The bytes come from the package and are trusted for nothing: only body[0, length) is
+// read, any bytes give a defined state (each value a piece of the text, or unchanged), and a
+// configuration made of ordinary lines costs time in proportion to its length. A null body does
+// nothing.
 void InitExtensionAction(const void* body, uint32_t length, const setup::InstallEnvironment& environment);
 
 // Expands the path macros of the install state; `folder` (the extraction folder) is not used.
