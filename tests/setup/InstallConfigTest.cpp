@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -28,35 +29,12 @@ private:
     std::wstring mLocalAppData;
 };
 
-struct State {
-    State(std::wstring path_ = {}, std::wstring excute_ = {}, std::wstring argument_ = {},
-          std::wstring kavariExcute_ = {}, std::wstring kavariArgument_ = {}, bool runAsAdmin_ = false,
-          bool kavariRunAsAdmin_ = false)
-        : path(std::move(path_)), excute(std::move(excute_)), argument(std::move(argument_)),
-          kavariExcute(std::move(kavariExcute_)), kavariArgument(std::move(kavariArgument_)),
-          runAsAdmin(runAsAdmin_), kavariRunAsAdmin(kavariRunAsAdmin_)
-    {
-    }
-    std::wstring path, excute, argument, kavariExcute, kavariArgument;
-    bool runAsAdmin, kavariRunAsAdmin;
-};
+// Path, Excute, Argument, KavariExcute, KavariArgument.
+using State = std::array<std::wstring, 5>;
 
 State current()
 {
-    return {g_ExtensionPath,     g_strExcute,   g_strArgument,      g_strKavariExcute,
-            g_strKavariArgument, g_bRunAsAdmin, g_bKavariRunAsAdmin};
-}
-
-void expectState(const State& expected)
-{
-    const State actual = current();
-    EXPECT_EQ(actual.path, expected.path);
-    EXPECT_EQ(actual.excute, expected.excute);
-    EXPECT_EQ(actual.argument, expected.argument);
-    EXPECT_EQ(actual.kavariExcute, expected.kavariExcute);
-    EXPECT_EQ(actual.kavariArgument, expected.kavariArgument);
-    EXPECT_EQ(actual.runAsAdmin, expected.runAsAdmin);
-    EXPECT_EQ(actual.kavariRunAsAdmin, expected.kavariRunAsAdmin);
+    return {g_ExtensionPath, g_strExcute, g_strArgument, g_strKavariExcute, g_strKavariArgument};
 }
 
 std::vector<std::string> valueLines(std::initializer_list<const char*> values)
@@ -97,7 +75,7 @@ TEST(InstallConfig, ParsesLinesAndLogsEveryValue)
          valueLines({"1", "2"})},
         {"unknown keys and other letter cases set nothing",
          "path=x\nOther=y\nKavariExcute=k\nKavariArgument=ka\nrunasadmin=1\nKavariRunasadmin=true\n",
-         {L"", L"", L"", L"k", L"ka", true, false},
+         {L"", L"", L"", L"k", L"ka"},
          valueLines({"x", "y", "k", "ka", "1", "true"})},
         {"values stand as written, blanks, quotes and further = included",
          "Argument= /r \"a=b\" \n",
@@ -117,12 +95,15 @@ TEST(InstallConfig, ParsesLinesAndLogsEveryValue)
         setup::resetInstallState();
         rlxutil::ScopedCaptureSink log;
         InitExtensionAction(c.text.data(), static_cast<uint32_t>(c.text.size()), environment);
-        expectState(c.state);
+        EXPECT_EQ(current(), c.state);
         EXPECT_EQ(log.texts(), c.logged);
+        // Only "1" asks for elevation.
+        EXPECT_EQ(g_bRunAsAdmin, c.text.find("runasadmin=1") != std::string::npos);
+        EXPECT_FALSE(g_bKavariRunAsAdmin);
     }
     setup::resetInstallState();
     InitExtensionAction(nullptr, 10, environment);
-    expectState({});
+    EXPECT_EQ(current(), State{});
 }
 
 TEST(InstallConfig, ShippedConfigurationInstallsIntoLocalAppData)
@@ -136,8 +117,9 @@ TEST(InstallConfig, ShippedConfigurationInstallsIntoLocalAppData)
     rlxutil::ScopedCaptureSink log;
     InitExtensionAction(text.data(), static_cast<uint32_t>(text.size()), environment);
     InitGeneralInstallPath(L"ignored", environment);
-    expectState({L"C:\\users\\Some One\\AppData\\Local\\Kavari",
-                 L"C:\\users\\Some One\\AppData\\Local\\Kavari\\OrvaneKavariStart.exe", L"/r"});
+    EXPECT_EQ(current(),
+              (State{L"C:\\users\\Some One\\AppData\\Local\\Kavari",
+                     L"C:\\users\\Some One\\AppData\\Local\\Kavari\\OrvaneKavariStart.exe", L"/r"}));
     EXPECT_EQ(environment.created, std::vector<std::wstring>{L"C:\\users\\Some One\\AppData\\Local\\Kavari"});
     EXPECT_EQ(
         log.texts(),
@@ -230,8 +212,8 @@ TEST(InstallConfig, ExpandsPathMacros)
         g_strArgument = g_strKavariArgument = L"#Path# #currentappdata#";
         const FakeEnvironment environment(c.localAppData);
         InitGeneralInstallPath(L"", environment);
-        expectState({c.newPath, c.newExcute, L"#Path# #currentappdata#", c.newKavariExcute,
-                     L"#Path# #currentappdata#"});
+        const std::wstring commandLine = L"#Path# #currentappdata#"; // never expanded
+        EXPECT_EQ(current(), (State{c.newPath, c.newExcute, commandLine, c.newKavariExcute, commandLine}));
         EXPECT_EQ(environment.created, c.created);
     }
     setup::resetInstallState();
