@@ -4,65 +4,74 @@
 #include "platform/win32/Handle.h"
 #include "platform/win32/Windows.h"
 
-#include <cwctype>
-#include <string>
-
 namespace {
 
-bool hasArgument(const std::wstring& commandLine, const std::wstring& wanted)
+// Paths up to the longest the system allows; the program uses no C++ library, so it stays small.
+constexpr DWORD kMaxPath = 32768;
+wchar_t gPath[kMaxPath];
+
+bool isBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+bool hasArgument(const wchar_t* commandLine, const wchar_t* wanted)
 {
     // The installer passes the configured arguments alone, without the program's own path, so
     // every blank-separated word counts.
-    size_t at = 0;
-    while (at < commandLine.size()) {
-        while (at < commandLine.size() && std::iswspace(commandLine[at]))
+    for (const wchar_t* at = commandLine; *at != L'\0';) {
+        while (isBlank(*at))
             ++at;
-        size_t end = at;
-        while (end < commandLine.size() && !std::iswspace(commandLine[end]))
+        const wchar_t* end = at;
+        while (*end != L'\0' && !isBlank(*end))
             ++end;
-        if (end > at && commandLine.compare(at, end - at, wanted) == 0)
+        const wchar_t* w = wanted;
+        const wchar_t* c = at;
+        while (c < end && *w != L'\0' && *c == *w) {
+            ++c;
+            ++w;
+        }
+        if (end > at && c == end && *w == L'\0')
             return true;
         at = end;
     }
     return false;
 }
 
-std::string toUtf8(const std::wstring& text)
+void appendRecord(const wchar_t* commandLine)
 {
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length,
-                            nullptr, nullptr);
-    return utf8;
-}
+    const DWORD length = GetModuleFileNameW(nullptr, gPath, kMaxPath);
+    if (length == 0 || length >= kMaxPath)
+        return;
+    DWORD folderEnd = length;
+    while (folderEnd > 0 && gPath[folderEnd - 1] != L'\\')
+        --folderEnd;
+    const wchar_t kName[] = L"OrvaneKavariStart.record";
+    if (folderEnd + sizeof(kName) / sizeof(kName[0]) > kMaxPath)
+        return;
+    for (DWORD i = 0; i < sizeof(kName) / sizeof(kName[0]); ++i)
+        gPath[folderEnd + i] = kName[i];
 
-void appendRecord(const std::wstring& commandLine)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    while (length == path.size()) {
-        path.resize(path.size() * 2);
-        length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    }
-    path.resize(length);
-    path.erase(path.find_last_of(L'\\') + 1);
-    path += L"OrvaneKavariStart.record";
-    const platform::win32::UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const platform::win32::UniqueFile file(CreateFileW(gPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return;
-    const std::string line = toUtf8(commandLine) + "\n";
+    // One line in UTF-8; a command line holds at most 32767 units, three bytes each at most.
+    static char line[3 * kMaxPath + 1];
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, commandLine, -1, line, sizeof(line) - 1, nullptr, nullptr);
+    if (bytes <= 0)
+        return;
+    line[bytes - 1] = '\n'; // in place of the terminating zero
     DWORD written = 0;
-    WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(file.get(), line, static_cast<DWORD>(bytes), &written, nullptr);
 }
 
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    const std::wstring commandLine = GetCommandLineW();
+    const wchar_t* commandLine = GetCommandLineW();
     if (hasArgument(commandLine, L"/r"))
         appendRecord(commandLine);
     return 0;
