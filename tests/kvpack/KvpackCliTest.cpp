@@ -95,7 +95,7 @@ TEST_F(KvpackCli, FailuresNameTheFileAndTheProblemOnOneLine)
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
     EXPECT_EQ(kvpack("extract damaged.exe out").status, 1);
     EXPECT_FALSE(fs::exists(mDir / "out"));
-    EXPECT_EQ(kvpack("verify missing.exe").err, "kvpack: missing.exe: cannot open for reading\n");
+    EXPECT_EQ(kvpack("verify missing.exe").err, "kvpack: missing.exe: no such file\n");
 
     // A refused build leaves an existing output untouched.
     const auto before = read("setup.exe");
@@ -103,7 +103,7 @@ TEST_F(KvpackCli, FailuresNameTheFileAndTheProblemOnOneLine)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("--replace"), std::string::npos);
     EXPECT_EQ(read("setup.exe"), before);
-    run = kvpack("build --stub stub.exe -o x.exe a/b=item.txt");
+    run = kvpack("build --stub stub.exe -o x.exe a:b=item.txt");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("plain file name"), std::string::npos);
 }

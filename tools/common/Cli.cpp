@@ -14,7 +14,7 @@ const char kHex[] = "0123456789abcdef";
 
 // The length of the well-formed UTF-8 sequence at text[i] and its code point, or 0 when the byte
 // there starts none (a stray continuation, an overlong form, a surrogate, a cut sequence).
-size_t utf8Sequence(const std::string& text, size_t i, uint32_t& codePoint)
+size_t utf8Sequence(std::string_view text, size_t i, uint32_t& codePoint)
 {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
@@ -82,7 +82,7 @@ void appendHexEscape(std::string& out, const char* prefix, uint32_t value)
 
 } // namespace
 
-std::string printable(const std::string& text)
+std::string printable(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
@@ -90,11 +90,16 @@ std::string printable(const std::string& text)
     return out;
 }
 
-void appendPrintable(std::string& out, const std::string& text)
+void appendPrintable(std::string& out, std::string_view text)
 {
     // Runs that need no escape are appended whole: most text is one such run.
     size_t runStart = 0;
     for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            ++i;
+            continue;
+        }
         uint32_t codePoint = 0;
         const size_t length = utf8Sequence(text, i, codePoint);
         if (length != 0 && !isControl(codePoint)) {
@@ -112,7 +117,7 @@ void appendPrintable(std::string& out, const std::string& text)
     out.append(text, runStart, text.size() - runStart);
 }
 
-void appendJsonEscaped(std::string& out, const std::string& text)
+void appendJsonEscaped(std::string& out, std::string_view text)
 {
     size_t runStart = 0;
     for (size_t i = 0; i < text.size();) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -32,12 +33,12 @@ private:
 // \n, \r, \t, \b, \f, \xNN or \u00NN, and bytes that are not UTF-8 become \xNN, so that nothing
 // taken from a file or a name can move the cursor, clear the screen, end the line or cut it.
 // Everything else, other scripts included, is kept.
-std::string printable(const std::string& text);
-void appendPrintable(std::string& out, const std::string& text);
+std::string printable(std::string_view text);
+void appendPrintable(std::string& out, std::string_view text);
 
 // Appends `text` as the body of a JSON string: quotes, backslashes and every control character
 // (C0, DEL and C1) escaped as \uXXXX or its short form; bytes that are not UTF-8 become U+FFFD.
-void appendJsonEscaped(std::string& out, const std::string& text);
+void appendJsonEscaped(std::string& out, std::string_view text);
 
 // Prints "TOOL: FILE: problem" (or "TOOL: problem" for an empty file) on stderr, both escaped as
 // printable() does; returns kExitFailure.
