@@ -178,6 +178,7 @@ int commandBuild(const std::vector<std::string>& args)
 
     platform::OutputFile out;
     openOutput(out, outPath);
+    const auto stub = readWhole(stubPath, "an installer");
     std::vector<setup::PackageItem> items;
     for (const auto& arg : itemArgs) {
         // NAME=PATH only when what stands before the '=' could be a name: with a folder in it,
@@ -196,7 +197,6 @@ int commandBuild(const std::vector<std::string>& args)
         }
         items.push_back(std::move(item));
     }
-    const auto stub = readWhole(stubPath, "an installer");
 
     uint64_t total = 0;
     for (const auto& item : items)
