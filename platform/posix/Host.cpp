@@ -247,15 +247,15 @@ bool OutputFile::open(const std::string& target, Existing existing, std::string&
     struct stat status {};
     mode_t mode = 0;
     if (lstat(target.c_str(), &status) == 0) {
-        if (existing == Existing::refuse) {
-            problem = "already exists";
-            return false;
-        }
         problem = kindProblem(status.st_mode);
+        if (problem.empty() && existing == Existing::refuse)
+            problem = "already exists";
         if (!problem.empty())
             return false;
         mode = status.st_mode & 07777;
-    } else if (errno != ENOENT) {
+    } else if (errno == ENOENT || errno == ENOTDIR) {
+        // Absent; whether its folder exists shows when the temporary is created.
+    } else {
         problem = "cannot check: " + errnoText();
         return false;
     }
@@ -268,7 +268,8 @@ bool OutputFile::open(const std::string& target, Existing existing, std::string&
         state->fd =
             ::open(state->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (state->fd < 0 && errno != EEXIST) {
-            problem = "cannot create a file beside it: " + errnoText();
+            problem = errno == ENOENT || errno == ENOTDIR ? "its folder does not exist"
+                                                          : "cannot create a file beside it: " + errnoText();
             return false;
         }
     }

@@ -155,6 +155,7 @@ constexpr size_t kSerialDigits = 16;
 std::string kindProblem(const std::wstring& target, bool& exists, std::string& problem)
 {
     exists = false;
+    problem.clear();
     // Opened for no access with the link itself in view: a device, a folder or a link shows as
     // what it is, and nothing behind a link is touched.
     const win32::UniqueFile file(
@@ -257,12 +258,10 @@ bool OutputFile::open(const std::string& target, Existing existing, std::string&
     state->target = utf8ToWide(target);
     state->existing = existing;
     bool exists = false;
-    if (!kindProblem(state->target, exists, problem).empty())
-        return false;
-    if (exists && existing == Existing::refuse) {
+    if (kindProblem(state->target, exists, problem).empty() && exists && existing == Existing::refuse)
         problem = "already exists";
+    if (!problem.empty())
         return false;
-    }
     removeStaleTemporaries(state->target);
 
     for (int attempt = 0; attempt < 100 && !state->file; ++attempt) {
