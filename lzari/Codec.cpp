@@ -41,8 +41,10 @@ uint64_t plausibleTextSize(uint64_t streamSize)
 {
     constexpr uint64_t kBitsPerMatch = 9;
     constexpr uint64_t kSlackBits = 64;
-    // Below 2^61 bytes, so neither product can wrap.
-    const uint64_t bytes = std::min<uint64_t>(streamSize, uint64_t{1} << 48);
+    // No stream is near 2^48 bytes; the cap keeps both products below 2^64.
+    constexpr uint64_t kCap = uint64_t{1} << 48;
+    static_assert((kCap * 8 + kSlackBits) * kMaxMatch / kMaxMatch == kCap * 8 + kSlackBits, "no wrap");
+    const uint64_t bytes = std::min<uint64_t>(streamSize, kCap);
     if (bytes < kHeaderSize) {
         return 0;
     }

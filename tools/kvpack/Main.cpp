@@ -21,6 +21,8 @@ namespace {
 constexpr const char* kTool = "kvpack";
 // The format's sizes are 32-bit: no installer, item or stream is larger.
 constexpr uint64_t kFormatLimit = 0xFFFFFFFF;
+// So every size an input may have converts to size_t exactly, in the 32-bit programs too.
+static_assert(kFormatLimit <= SIZE_MAX, "a size the format allows must fit size_t");
 
 const char* const kHelp =
     "Usage: kvpack COMMAND [ARGS]\n"

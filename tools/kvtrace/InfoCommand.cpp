@@ -78,7 +78,7 @@ int infoCommand(const std::vector<std::string>& args, std::ostream& out)
         line(out, "unfinished records:", to_string(result.incomplete));
     line(out, "state:", result.damaged() ? "damaged" : "good");
     for (const std::string& p : result.problems)
-        line(out, "problem:", p);
+        line(out, "problem:", cli::printable(p));
     out.flush();
     return reportFileState(path, result);
 }

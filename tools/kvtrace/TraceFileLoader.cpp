@@ -4,7 +4,12 @@
 #include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"
 
+#include <cstdint>
+
 namespace kvtrace {
+
+// A trace file's sizes are 32-bit, so every accepted file's size converts to size_t exactly.
+static_assert(uint64_t{0xFFFFFFFFu} <= SIZE_MAX, "a trace file's size must fit size_t");
 
 bool openTraceFile(const std::string& path, platform::MappedFile& file, std::string& problem)
 {
