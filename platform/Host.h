@@ -60,6 +60,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
+    // Whether `target` may be written, as open() judges it, without creating anything. Commit
+    // still refuses a name taken in the meantime.
+    static bool check(const std::string& target, Existing existing, std::string& problem);
     // On failure returns false and names the problem in a few words.
     bool open(const std::string& target, Existing existing, std::string& problem);
     bool write(const uint8_t* data, size_t size, std::string& problem);

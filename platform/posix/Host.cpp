@@ -155,6 +155,30 @@ std::string kindProblem(mode_t mode)
     return "is not a regular file";
 }
 
+// Whether the target may be written: absent, or a regular file that may be replaced. `mode` is
+// the existing file's permissions, 0 when it is absent.
+bool checkTarget(const std::string& target, Existing existing, mode_t& mode, std::string& problem)
+{
+    const std::string name = fileNameOf(target);
+    if (name.empty() || name == "." || name == "..") {
+        problem = "is a folder, not a file";
+        return false;
+    }
+    struct stat status {};
+    mode = 0;
+    if (lstat(target.c_str(), &status) == 0) {
+        problem = kindProblem(status.st_mode);
+        if (problem.empty() && existing == Existing::refuse)
+            problem = "already exists";
+        mode = status.st_mode & 07777;
+        return problem.empty();
+    }
+    if (errno == ENOENT || errno == ENOTDIR)
+        return true; // whether its folder exists shows when the temporary is created
+    problem = "cannot check: " + errnoText();
+    return false;
+}
+
 bool isSerial(const std::string& text)
 {
     if (text.size() != kSerialDigits)
@@ -236,29 +260,18 @@ std::string OutputFile::temporaryName(const std::string& target, const std::stri
     return target + "." + serial + kPartSuffix;
 }
 
+bool OutputFile::check(const std::string& target, Existing existing, std::string& problem)
+{
+    mode_t mode = 0;
+    return checkTarget(target, existing, mode, problem);
+}
+
 bool OutputFile::open(const std::string& target, Existing existing, std::string& problem)
 {
     discard();
-    if (target.empty() || fileNameOf(target).empty() || fileNameOf(target) == "." ||
-        fileNameOf(target) == "..") {
-        problem = "is a folder, not a file";
-        return false;
-    }
-    struct stat status {};
     mode_t mode = 0;
-    if (lstat(target.c_str(), &status) == 0) {
-        problem = kindProblem(status.st_mode);
-        if (problem.empty() && existing == Existing::refuse)
-            problem = "already exists";
-        if (!problem.empty())
-            return false;
-        mode = status.st_mode & 07777;
-    } else if (errno == ENOENT || errno == ENOTDIR) {
-        // Absent; whether its folder exists shows when the temporary is created.
-    } else {
-        problem = "cannot check: " + errnoText();
+    if (!checkTarget(target, existing, mode, problem))
         return false;
-    }
     removeStaleTemporaries(target);
 
     auto state = std::make_unique<State>();

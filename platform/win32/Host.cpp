@@ -246,22 +246,27 @@ std::string OutputFile::temporaryName(const std::string& target, const std::stri
     return target + "." + serial + wideToUtf8(kPartSuffix);
 }
 
-bool OutputFile::open(const std::string& target, Existing existing, std::string& problem)
+bool OutputFile::check(const std::string& target, Existing existing, std::string& problem)
 {
-    discard();
     const std::string name = fileNameOf(target);
     if (name.empty() || name == "." || name == "..") {
         problem = "is a folder, not a file";
         return false;
     }
+    bool exists = false;
+    if (kindProblem(utf8ToWide(target), exists, problem).empty() && exists && existing == Existing::refuse)
+        problem = "already exists";
+    return problem.empty();
+}
+
+bool OutputFile::open(const std::string& target, Existing existing, std::string& problem)
+{
+    discard();
+    if (!check(target, existing, problem))
+        return false;
     auto state = std::make_unique<State>();
     state->target = utf8ToWide(target);
     state->existing = existing;
-    bool exists = false;
-    if (kindProblem(state->target, exists, problem).empty() && exists && existing == Existing::refuse)
-        problem = "already exists";
-    if (!problem.empty())
-        return false;
     removeStaleTemporaries(state->target);
 
     for (int attempt = 0; attempt < 100 && !state->file; ++attempt) {

@@ -301,28 +301,29 @@ int commandExtract(const std::vector<std::string>& args)
     std::string problem;
     if (!platform::makeFolders(folder, problem))
         return cli::fail(kTool, folder, problem);
-    // Every target is checked before the first is written, so a refusal leaves the folder as it was.
-    // The names passed the item-name check: plain printable-ASCII file names.
+    // Every target is checked before the first is written, so a refusal leaves the folder as it
+    // was. The names passed the item-name check: plain printable-ASCII file names.
     const auto order = kvpack::processingOrder(r.directory);
-    std::vector<std::unique_ptr<platform::OutputFile>> outputs(order.size());
-    for (size_t k = 0; k < order.size(); ++k) {
-        const auto& e = r.directory.pFile[order[k]];
-        if (e.Size == 0)
-            continue;
+    const auto refuse = [](const std::string& target, const std::string& why) {
+        throw Failure(target, why + (why == "already exists" ? " (--force replaces it)" : ""));
+    };
+    for (uint32_t i : order) {
+        const auto& e = r.directory.pFile[i];
         const std::string target = platform::joinPath(folder, e.szFileName);
-        outputs[k] = std::make_unique<platform::OutputFile>();
-        if (!outputs[k]->open(target, existing, problem))
-            throw Failure(target, problem + (problem == "already exists" ? " (--force replaces it)" : ""));
+        if (e.Size != 0 && !platform::OutputFile::check(target, existing, problem))
+            refuse(target, problem);
     }
-    for (size_t k = 0; k < order.size(); ++k) {
-        const auto& e = r.directory.pFile[order[k]];
+    for (uint32_t i : order) {
+        const auto& e = r.directory.pFile[i];
         if (e.Size == 0) {
             std::printf("skipped  %s (no body)\n", e.szFileName.c_str());
             continue;
         }
         const std::string target = platform::joinPath(folder, e.szFileName);
-        if (!outputs[k]->write(r.payload.data() + e.Offset, e.Size, problem) || !outputs[k]->commit(problem))
-            throw Failure(target, problem + (problem == "already exists" ? " (--force replaces it)" : ""));
+        platform::OutputFile out;
+        if (!out.open(target, existing, problem) ||
+            !out.write(r.payload.data() + e.Offset, e.Size, problem) || !out.commit(problem))
+            refuse(target, problem);
         std::printf("extracted %s (%u bytes)\n", e.szFileName.c_str(), e.Size);
     }
     return cli::kExitOk;
