@@ -78,8 +78,9 @@ TEST(OutputFile, PutsWholeFilesInPlaceAndRefusesWhatIsNotARegularFile)
         std::string checked;
         const bool writable = platform::OutputFile::check(folder.utf8(c.name), c.existing, checked);
         const bool opened = out.open(folder.utf8(c.name), c.existing, problem);
-        if (std::string(c.name).find('/') == std::string::npos) // a missing folder shows at creation
+        if (std::string(c.name).find('/') == std::string::npos) { // a missing folder shows at creation
             EXPECT_EQ(writable, opened) << c.name << ": " << checked;
+        }
         if (*c.problem != 0) {
             EXPECT_FALSE(opened) << c.name;
             EXPECT_EQ(problem, c.problem) << c.name;
