@@ -45,7 +45,8 @@ int run(const std::vector<std::string>& args, std::ostream& out)
     }
     for (const Command& c : kCommands) {
         if (args[0] == c.name)
-            return c.run(std::vector<std::string>(args.begin() + 1, args.end()), out);
+            return cli::guarded(
+                kTool, [&]() { return c.run(std::vector<std::string>(args.begin() + 1, args.end()), out); });
     }
     return cli::usageError(kTool, "unknown command '" + args[0] + "'");
 }
