@@ -3,6 +3,7 @@
 
 #include "trace/win32/TraceStore.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <mutex>
@@ -103,9 +104,11 @@ int formatted(uint32_t level, const wchar_t* module, const wchar_t* category, co
     // Level 1 is not worth formatting while no viewer listens.
     if (level <= 1 && !s->isViewerListening())
         return kTraceSkipped;
+    // The mingw formatter in either runtime mode, so that both Windows builds read "%s" alike.
     wchar_t text[2048];
-    const int length = _vsnwprintf(text, 2047, format, args);
-    text[length < 0 ? 2047 : length] = 0;
+    if (__mingw_vsnwprintf(text, 2048, format, args) < 0)
+        text[0] = 0;
+    text[2047] = 0;
     return s->write(TraceRequest<wchar_t>{level, module, category, text, name, format, returnAddress});
 }
 
