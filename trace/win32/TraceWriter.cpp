@@ -232,6 +232,8 @@ void TraceStore::SaveLogFile()
             DWORD written = 0;
             if (!out || !WriteFile(out.get(), file, size, &written, nullptr) || written != size)
                 diagnostic(L"SaveLogFile save Failed, lastError = %u \r\n", error.code);
+            else
+                diagnostic(L"SaveLogFile copied from the view, lastError = %u \r\n", error.code);
         }
     }
     diagnostic(L"SaveLogFile  End\r\n");
