@@ -6,6 +6,7 @@
 #include "trace/TraceFormat.h"
 #include "trace/win32/TraceStore.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <string_view>
 
@@ -226,7 +227,8 @@ void TraceStore::SaveLogFile()
             const LastError error = LastError::take();
             // Systems that keep a writable mapping's file from being opened for reading without
             // write sharing refuse the copy; the view holds the same bytes.
-            const uint32_t size = readTraceHeader(file, mViewSize)->fileSize;
+            const DWORD size =
+                static_cast<DWORD>(std::min<size_t>(readTraceHeader(file, mViewSize)->fileSize, mViewSize));
             const UniqueFile out(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
             DWORD written = 0;
