@@ -7,6 +7,7 @@
 #include "platform/win32/Handle.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Security.h"
+#include "platform/win32/SystemLibrary.h"
 
 #include <cstring>
 #include <io.h>
@@ -20,16 +21,6 @@ namespace hostutil {
 using platform::win32::LastError;
 
 namespace {
-
-// Entry points looked up at run time, so the programs do not import what Vista's shell32 may lack.
-template <typename Function> Function lookup(HMODULE module, const char* name)
-{
-    const FARPROC address = GetProcAddress(module, name);
-    Function function = nullptr;
-    static_assert(sizeof(function) == sizeof(address), "function pointers have one size");
-    std::memcpy(&function, &address, sizeof(function));
-    return function;
-}
 
 // Undoes ImpersonateSelf on every path out of the access check.
 struct RevertGuard {
@@ -300,10 +291,10 @@ std::wstring GetProgramFilesDir()
 std::wstring GetLocalAppDataFolder()
 {
     using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
-    const platform::win32::UniqueModule shell(LoadLibraryW(L"shell32.dll"));
+    const platform::win32::UniqueModule shell = platform::win32::loadSystemLibrary(L"shell32.dll");
     if (!shell)
         return {};
-    const auto getFolderPath = lookup<GetFolderPath>(shell.get(), "SHGetFolderPathW");
+    const auto getFolderPath = platform::win32::lookUp<GetFolderPath>(shell.get(), "SHGetFolderPathW");
     if (!getFolderPath)
         return {};
     wchar_t buffer[MAX_PATH + 1] = {};
@@ -317,10 +308,10 @@ std::wstring GetRoamingAppDataFolder()
     // FOLDERID_RoamingAppData
     static const GUID kRoamingAppData = {
         0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
-    const platform::win32::UniqueModule shell(LoadLibraryW(L"shell32.dll"));
+    const platform::win32::UniqueModule shell = platform::win32::loadSystemLibrary(L"shell32.dll");
     if (!shell)
         return {};
-    const auto getKnownFolderPath = lookup<GetKnownFolderPath>(shell.get(), "SHGetKnownFolderPath");
+    const auto getKnownFolderPath = platform::win32::lookUp<GetKnownFolderPath>(shell.get(), "SHGetKnownFolderPath");
     if (!getKnownFolderPath)
         return {};
     PWSTR text = nullptr;

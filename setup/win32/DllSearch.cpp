@@ -33,27 +33,4 @@ DllSearch restrictDllSearchWith(FARPROC setDefaultDllDirectories)
     return DllSearch::SafeDllDirectoryOnly;
 }
 
-platform::win32::UniqueModule loadSystemLibrary(const wchar_t* name)
-{
-    // A fixed buffer rather than a string: this runs before anything else, and setup.exe's
-    // imports stay with what the runtime start-up needs.
-    wchar_t path[MAX_PATH] = {};
-    size_t length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return {};
-    if (path[length - 1] != L'\\')
-        path[length++] = L'\\';
-    for (; *name != L'\0'; ++name) {
-        if (length + 1 >= MAX_PATH) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return {};
-        }
-        path[length++] = *name;
-    }
-    path[length] = L'\0';
-    // With a full path the altered search order starts in the library's own folder, so the
-    // libraries it needs come from the system folder too, whether or not the search was restricted.
-    return platform::win32::UniqueModule(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-}
-
 } // namespace setup::win32

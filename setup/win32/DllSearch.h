@@ -14,15 +14,11 @@ enum class DllSearch {
 // Called first thing in the process. Where the system has SetDefaultDllDirectories (Windows 8,
 // and Vista and 7 with the loader update), loads by name search the system folder only; elsewhere
 // the application folder stays on the search path, which is why every run-time load of this
-// program goes through loadSystemLibrary. The current folder is dropped from the search either way.
+// program goes through platform::win32::loadSystemLibrary. The current folder is dropped from the search either way.
 DllSearch restrictDllSearch();
 
 // The same with the system's SetDefaultDllDirectories given (or null, as a system without it
 // answers), so that tests can take the fallback on any system.
 DllSearch restrictDllSearchWith(FARPROC setDefaultDllDirectories);
-
-// Loads a library of the system ("shell32.dll") by its full path in the system folder, with its
-// own dependencies looked up from there first. Empty when that fails; GetLastError() says why.
-platform::win32::UniqueModule loadSystemLibrary(const wchar_t* name);
 
 } // namespace setup::win32

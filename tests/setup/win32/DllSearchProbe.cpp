@@ -2,6 +2,7 @@
 // it got:   dll_search_probe plain|harden|fallback name|system
 // Exit code 0: the system's copy; 1: the planted copy; 2: the load failed; 3: usage.
 #include "platform/win32/Windows.h"
+#include "platform/win32/SystemLibrary.h"
 #include "setup/win32/DllSearch.h"
 
 #include <cwchar>
@@ -16,7 +17,7 @@ int wmain(int argc, wchar_t** argv)
         setup::win32::restrictDllSearchWith(nullptr);
     // One load per run: a library loaded once is handed out again to a later load by name.
     const platform::win32::UniqueModule module(
-        std::wcscmp(argv[2], L"system") == 0 ? setup::win32::loadSystemLibrary(L"psapi.dll")
+        std::wcscmp(argv[2], L"system") == 0 ? platform::win32::loadSystemLibrary(L"psapi.dll")
                                              : platform::win32::UniqueModule(LoadLibraryW(L"psapi.dll")));
     if (!module)
         return 2;

@@ -5,6 +5,7 @@
 #include "platform/win32/Windows.h"
 #include "setup/InstallConfig.h"
 #include "setup/win32/AnsiText.h"
+#include "platform/win32/SystemLibrary.h"
 #include "setup/win32/DllSearch.h"
 #include "setup/win32/SystemInstallEnvironment.h"
 #include "tests/support/TempFolder.h"
@@ -76,8 +77,8 @@ TEST(DllSearch, PlantedLibraryIsNeverLoadedOnceHardened)
 
     // Wine has the call, as Windows 8 and the updated Vista and 7 do.
     EXPECT_EQ(setup::win32::restrictDllSearch(), setup::win32::DllSearch::SystemFolderOnly);
-    EXPECT_TRUE(setup::win32::loadSystemLibrary(L"shell32.dll"));
-    EXPECT_FALSE(setup::win32::loadSystemLibrary(L"no-such-library.dll"));
+    EXPECT_TRUE(platform::win32::loadSystemLibrary(L"shell32.dll"));
+    EXPECT_FALSE(platform::win32::loadSystemLibrary(L"no-such-library.dll"));
 }
 
 TEST(SystemInstallEnvironment, ShippedConfigurationInstallsIntoTheGivenFolder)
