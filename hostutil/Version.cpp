@@ -27,7 +27,8 @@ std::vector<std::wstring> splitAt(const std::wstring& text, wchar_t separator)
     size_t start = 0;
     for (;;) {
         const size_t end = text.find(separator, start);
-        pieces.push_back(trimSpaces(text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start)));
+        pieces.push_back(
+            trimSpaces(text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start)));
         if (end == std::wstring::npos)
             return pieces;
         start = end + 1;
@@ -68,7 +69,8 @@ int32_t versionComponentValue(const std::wstring& text)
     uint64_t magnitude = 0;
     for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
         magnitude = std::min<uint64_t>(magnitude * 10 + uint64_t(text[i] - L'0'), limit);
-    return negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude)) : static_cast<int32_t>(magnitude);
+    return negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
+                    : static_cast<int32_t>(magnitude);
 }
 
 bool VersionGreator(const std::wstring& version1, const std::wstring& version2, int count)

@@ -15,7 +15,8 @@ namespace {
 // The one message both seek and tell give without a view, wording and all.
 void logNotOpened()
 {
-    rlxutil::getLogger("DPXUtil")->log(2, rlxutil::LogItem(rlxutil::textValue("Write file failed, not opened")));
+    rlxutil::getLogger("DPXUtil")->log(2,
+                                       rlxutil::LogItem(rlxutil::textValue("Write file failed, not opened")));
 }
 
 uint32_t clampSize(size_t size)

@@ -85,11 +85,11 @@ constexpr uint32_t kMaxNameUnits = 255;
 const wchar_t* standardTypeName(uint32_t type)
 {
     static const wchar_t* const kNames[] = {
-        nullptr,        L"RT_CURSOR",      L"RT_BITMAP",       L"RT_ICON",         L"RT_MENU",
-        L"RT_DIALOG",   L"RT_STRING",      L"RT_FONTDIR",      L"RT_FONT",         L"RT_ACCELERATOR",
-        L"RT_RCDATA",   L"RT_MESSAGETABLE", L"RT_GROUP_CURSOR", nullptr,           L"RT_GROUP_ICON",
-        nullptr,        L"RT_VERSION",     L"RT_DLGINCLUDE",   nullptr,            L"RT_PLUGPLAY",
-        L"RT_VXD",      L"RT_ANICURSOR",   L"RT_ANIICON",      L"RT_HTML",         L"RT_MANIFEST"};
+        nullptr,      L"RT_CURSOR",       L"RT_BITMAP",       L"RT_ICON", L"RT_MENU",
+        L"RT_DIALOG", L"RT_STRING",       L"RT_FONTDIR",      L"RT_FONT", L"RT_ACCELERATOR",
+        L"RT_RCDATA", L"RT_MESSAGETABLE", L"RT_GROUP_CURSOR", nullptr,    L"RT_GROUP_ICON",
+        nullptr,      L"RT_VERSION",      L"RT_DLGINCLUDE",   nullptr,    L"RT_PLUGPLAY",
+        L"RT_VXD",    L"RT_ANICURSOR",    L"RT_ANIICON",      L"RT_HTML", L"RT_MANIFEST"};
     return type < std::size(kNames) ? kNames[type] : nullptr;
 }
 
@@ -178,7 +178,8 @@ bool CWin6432PE::_OpenPE_Header()
     const uint16_t magic = mDosHeader.e_magic;
     if (magic != 0x454C && magic != 0x454E && magic != 0x4550 && magic != 0x5A4D)
         dpxUtil(2, message("CWin6432PE::_OpenPE_Header"), message("Unkown image signature"),
-                LogItem(rlxutil::uintValue(magic), "mDosHeader.e_magic"), pathItem("mOriginFile", mOriginFile));
+                LogItem(rlxutil::uintValue(magic), "mDosHeader.e_magic"),
+                pathItem("mOriginFile", mOriginFile));
 
     const uint64_t ntAt = mDosHeader.e_lfanew;
     uint8_t signature[4];
@@ -208,17 +209,20 @@ bool CWin6432PE::_OpenPE_Header()
     ImageNtHeaders* headers = nullptr;
     uint32_t optionalSize = 0, directoryAt = 0;
     if (mMachineType == kMachineI386) {
-        dpxUtil(1, message("CWin6432PE::_OpenPE_Header"), message("I386"), pathItem("mOriginFile", mOriginFile));
+        dpxUtil(1, message("CWin6432PE::_OpenPE_Header"), message("I386"),
+                pathItem("mOriginFile", mOriginFile));
         headers = &mHeaders32;
         optionalSize = kOptionalHeader32Size;
         directoryAt = kDataDirectory32At;
     } else if (mMachineType == kMachineAmd64) {
-        dpxUtil(1, message("CWin6432PE::_OpenPE_Header"), message("AMD64"), pathItem("mOriginFile", mOriginFile));
+        dpxUtil(1, message("CWin6432PE::_OpenPE_Header"), message("AMD64"),
+                pathItem("mOriginFile", mOriginFile));
         headers = &mHeaders64;
         optionalSize = kOptionalHeader64Size;
         directoryAt = kDataDirectory64At;
     } else {
-        dpxUtil(2, message("CWin6432PE::_OpenPE_Header"), LogItem(rlxutil::uintValue(mMachineType), "mMachineType"));
+        dpxUtil(2, message("CWin6432PE::_OpenPE_Header"),
+                LogItem(rlxutil::uintValue(mMachineType), "mMachineType"));
         return true;
     }
     headers->Signature = kPeSignature;
@@ -307,7 +311,8 @@ bool CWin6432PE::enumResources(const ResourceVisitor& visitor)
     return true;
 }
 
-int CWin6432PE::loadResourceDirectory(const ResourceItem& parent, uint32_t offset, const ResourceVisitor& visitor)
+int CWin6432PE::loadResourceDirectory(const ResourceItem& parent, uint32_t offset,
+                                      const ResourceVisitor& visitor)
 {
     uint8_t directory[kDirectorySize];
     if (readAt(offset, directory, sizeof directory) != sizeof directory) {
@@ -430,7 +435,8 @@ std::wstring CWin6432PE::getProductVersion()
 
 std::wstring CWin6432PE::getVersionString(const std::wstring& key)
 {
-    return queryVersion([&key](const uint8_t* data, uint32_t size) { return versionString(data, size, key); });
+    return queryVersion(
+        [&key](const uint8_t* data, uint32_t size) { return versionString(data, size, key); });
 }
 
 } // namespace peimage

@@ -55,7 +55,8 @@ int main(int argc, char** argv)
     std::error_code ec;
     std::string made;
     if (!std::filesystem::is_regular_file(path, ec)) {
-        std::ifstream in(std::string(KV_SOURCE_DIR) + "/tests/peimage/images/version64.dll", std::ios::binary);
+        std::ifstream in(std::string(KV_SOURCE_DIR) + "/tests/peimage/images/version64.dll",
+                         std::ios::binary);
         std::vector<char> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         image.resize(6 << 20, 'x');
         made = (std::filesystem::temp_directory_path() / "peimage_bench.dll").string();
@@ -70,9 +71,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "peimage_bench: %s: unreadable or without a file version\n", path.c_str());
         return 1;
     }
-    const double reader = microsecondsPerCall([&] { hostutil::GetFileVersion(wide, peimage::HostFileMapping::make); }, rounds);
+    const double reader =
+        microsecondsPerCall([&] { hostutil::GetFileVersion(wide, peimage::HostFileMapping::make); }, rounds);
     const double whole = microsecondsPerCall([&] { readWhole(path, buffer); }, rounds);
-    std::printf("file            %s (%zu bytes), version %s\n", path.c_str(), size, platform::wideToUtf8(version).c_str());
+    std::printf("file            %s (%zu bytes), version %s\n", path.c_str(), size,
+                platform::wideToUtf8(version).c_str());
     std::printf("GetFileVersion  %10.1f us\n", reader);
     std::printf("whole read      %10.1f us (%.0f MB/s, 6 MiB buffer)\n", whole, double(size) / whole);
     std::printf("ratio           %10.3f (aim: below 0.05)\n", reader / whole);

@@ -30,8 +30,9 @@ bool CFileMapping::open(const std::wstring& fileName)
 bool CFileMapping::_Open()
 {
     // Every share mode, so a file that another process writes or deletes can still be read.
-    mFile.reset(CreateFileW(mFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr));
+    mFile.reset(CreateFileW(mFileName.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                            nullptr));
     if (mFile.get() == nullptr) {
         mFile.release();
         return false;

@@ -1,6 +1,7 @@
 // Version strings: splitting, the comparison that decides a replacement with its one log line,
 // and the file version of real images.
 #include "hostutil/Version.h"
+
 #include "logging/CaptureSink.h"
 #include "peimage/HostMapping.h"
 #include "platform/TextConvert.h"
@@ -29,38 +30,39 @@ TEST(VersionGreator, ComparesAsTheTableSays)
         {L"7.0.2.1", L"7.0.1.9", 4, true, false},
         {L"7.0.1.9", L"7.0.2.1", 4, false, false},
         {L"7.0.2.1", L"7.0.2.1", 4, false, false},
-        {L"7, 0, 2, 1", L"7.0.1.9", 4, true, false},   // commas and spaces on one side
+        {L"7, 0, 2, 1", L"7.0.1.9", 4, true, false},    // commas and spaces on one side
         {L" 7 ,0,  2 ,1 ", L"7,0,2,0", 4, true, false}, // spaces around every piece
         {L"1.2.3.4.5", L"1.2.3.6", 4, false, false},    // five: the fourth goes, 1.2.3.5
         {L"1.2.3.4.5", L"1.2.3.4", 4, true, false},
-        {L"1.2.3.4", L"1.2.3.4x", 4, false, false},      // trailing garbage: 4x is 4
+        {L"1.2.3.4", L"1.2.3.4x", 4, false, false}, // trailing garbage: 4x is 4
         {L"1.2.3.5x", L"1.2.3.4", 4, true, false},
-        {L"1.2.3.x", L"1.2.3.0", 4, false, false},       // no digits: 0
-        {L"1.2.3.-1", L"1.2.3.0", 4, false, false},      // signs count
+        {L"1.2.3.x", L"1.2.3.0", 4, false, false},  // no digits: 0
+        {L"1.2.3.-1", L"1.2.3.0", 4, false, false}, // signs count
         {L"1.2.3.+1", L"1.2.3.0", 4, true, false},
         {L"2.0.0.99999999999", L"2.0.0.2147483647", 4, false, false}, // overflow: the limit
         {L"2.0.0.99999999999", L"2.0.0.2147483646", 4, true, false},
         {L"2.0.0.-99999999999", L"2.0.0.-2147483648", 4, false, false},
         {L"2.0.0.-99999999999", L"2.0.0.-2147483647", 4, false, false},
         {L"2.0.0.-2147483647", L"2.0.0.-99999999999", 4, true, false},
-        {L"7.1.0.0", L"7.0.9.9", 1, false, false},       // only the first component
+        {L"7.1.0.0", L"7.0.9.9", 1, false, false}, // only the first component
         {L"7.1.0.0", L"7.0.9.9", 2, true, false},
         {L"7.0.0.9", L"7.0.0.1", 3, false, false},
-        {L"8.0.0.0", L"7.0.0.0", 0, false, false},       // count 0: nothing compared
+        {L"8.0.0.0", L"7.0.0.0", 0, false, false}, // count 0: nothing compared
         {L"8.0.0.0", L"7.0.0.0", -1, false, false},
-        {L"8.0.0.0", L"7.0.0.0", 5, false, false},       // count over 4: false, no line
-        {L"1.2.3", L"1.2.3.4", 4, false, true},          // three components on either side
+        {L"8.0.0.0", L"7.0.0.0", 5, false, false}, // count over 4: false, no line
+        {L"1.2.3", L"1.2.3.4", 4, false, true},    // three components on either side
         {L"1.2.3.4", L"1.2.3", 4, false, true},
         {L"", L"1.2.3.4", 4, false, true},
         {L"1.2.3.4.5.6", L"1.2.3.4", 4, false, true},
-        {L"1..3.4", L"1.0.3.4", 4, false, false},        // an empty piece is kept, and is 0
-        {L"1,2.3,4", L"1.2.3.4", 4, false, true},         // commas win: 1 | 2.3 | 4
-        {L"8.0.0.0", L"1.2", 5, false, false},           // the count is checked first
+        {L"1..3.4", L"1.0.3.4", 4, false, false}, // an empty piece is kept, and is 0
+        {L"1,2.3,4", L"1.2.3.4", 4, false, true}, // commas win: 1 | 2.3 | 4
+        {L"8.0.0.0", L"1.2", 5, false, false},    // the count is checked first
     };
     for (const auto& c : cases) {
         rlxutil::ScopedCaptureSink capture;
         EXPECT_EQ(VersionGreator(c.version1, c.version2, c.count), c.greater)
-            << platform::wideToUtf8(c.version1) << " vs " << platform::wideToUtf8(c.version2) << " count " << c.count;
+            << platform::wideToUtf8(c.version1) << " vs " << platform::wideToUtf8(c.version2) << " count "
+            << c.count;
         std::vector<std::string> expected;
         if (c.logsInvalid)
             expected.push_back(kInvalid + ", version1=" + platform::wideToUtf8(c.version1) +

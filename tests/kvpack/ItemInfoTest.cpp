@@ -1,8 +1,9 @@
 // What list and verify say about packaged executable images: machine and versions of each image
 // item, nothing for other items, including one that merely starts like an image.
+#include "tools/kvpack/ItemInfo.h"
+
 #include "tests/setup/TestImages.h"
 #include "tools/kvpack/Build.h"
-#include "tools/kvpack/ItemInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -24,12 +25,11 @@ std::vector<uint8_t> testImage(const char* name)
 TEST(KvpackItemInfo, NamesImagesWithTheirVersions)
 {
     std::vector<uint8_t> lookalike = testimages::bytesOf("MZ but nothing else");
-    const std::vector<setup::PackageItem> items = {
-        {"extaction.bin", testimages::bytesOf("[general]\r\n")},
-        {"OrvaneKavariStart.exe", testImage("version32.dll")},
-        {"helper64.dll", testImage("version64.dll")},
-        {"lookalike.exe", lookalike},
-        {".", {}}};
+    const std::vector<setup::PackageItem> items = {{"extaction.bin", testimages::bytesOf("[general]\r\n")},
+                                                   {"OrvaneKavariStart.exe", testImage("version32.dll")},
+                                                   {"helper64.dll", testImage("version64.dll")},
+                                                   {"lookalike.exe", lookalike},
+                                                   {".", {}}};
     const BuildResult built = buildInstaller(testimages::makeImage({}), items, {});
     ASSERT_EQ(built.problem, "");
     const InstallerReport report = inspectInstaller(built.installer, true);
@@ -41,10 +41,11 @@ TEST(KvpackItemInfo, NamesImagesWithTheirVersions)
     EXPECT_EQ(notes, (std::vector<std::string>{
                          "", "  [PE32 i386, file version 1.2.3.4, product version 10.0.19041.1]",
                          "  [PE32+ x64, file version 65535.0.19041.1, product version 7.0.2.1]", "", ""}));
-    EXPECT_EQ(imageLines(report),
-              (std::vector<std::string>{
-                  "image OrvaneKavariStart.exe: PE32 i386, file version 1.2.3.4, product version 10.0.19041.1",
-                  "image helper64.dll: PE32+ x64, file version 65535.0.19041.1, product version 7.0.2.1"}));
+    EXPECT_EQ(
+        imageLines(report),
+        (std::vector<std::string>{
+            "image OrvaneKavariStart.exe: PE32 i386, file version 1.2.3.4, product version 10.0.19041.1",
+            "image helper64.dll: PE32+ x64, file version 65535.0.19041.1, product version 7.0.2.1"}));
 
     // An image without a version resource, and an installer without images.
     EXPECT_EQ(imageSummary(describeImage(testimages::makeImage({}).data(), testimages::makeImage({}).size())),

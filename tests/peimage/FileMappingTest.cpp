@@ -1,7 +1,8 @@
 // The cursor every mapping shares, over a buffer and over a real file: short reads at the end,
 // seeks that fail at the size, and the one log line without a view.
-#include "logging/CaptureSink.h"
 #include "peimage/FileMapping.h"
+
+#include "logging/CaptureSink.h"
 #include "peimage/HostMapping.h"
 #include "tests/support/TempFolder.h"
 
@@ -89,8 +90,9 @@ TEST(FileMapping, EmptyAndUnopenableFiles)
     EXPECT_FALSE(file.open(folder.wide("missing")));
     EXPECT_FALSE(file.open(folder.path().wstring()));
     EXPECT_EQ(file.problem(), "is a folder, not a file");
-    EXPECT_EQ(capture.texts(), (std::vector<std::string>{"HostFileMapping::open, problem=no such file",
-                                                          "HostFileMapping::open, problem=is a folder, not a file"}));
+    EXPECT_EQ(capture.texts(),
+              (std::vector<std::string>{"HostFileMapping::open, problem=no such file",
+                                        "HostFileMapping::open, problem=is a folder, not a file"}));
     BufferMapping none(nullptr, 0);
     EXPECT_TRUE(none.open(L"x"));
     EXPECT_EQ(none.view(), nullptr);

@@ -111,7 +111,8 @@ inline Bytes resourceSection(const std::vector<Leaf>& leaves)
         at += uint32_t((leaf.data.size() + 3) & ~size_t(3));
     }
     Bytes b(at, 0);
-    const auto entry = [&](uint32_t dirAt, size_t index, uint32_t id, const std::u16string& name, uint32_t target) {
+    const auto entry = [&](uint32_t dirAt, size_t index, uint32_t id, const std::u16string& name,
+                           uint32_t target) {
         const uint32_t e = dirAt + 16 + 8 * uint32_t(index);
         put32(b, e, name.empty() ? id : (0x80000000u | nameAt[name]));
         put32(b, e + 4, target);
@@ -132,11 +133,13 @@ inline Bytes resourceSection(const std::vector<Leaf>& leaves)
         entry(0, t, typeKeys[t].first, typeKeys[t].second, 0x80000000u | typeDirAt[t]);
         directory(typeDirAt[t], countNamed(nameKeys[t]), tree[t].size());
         for (size_t n = 0; n < tree[t].size(); ++n, ++nameIndex) {
-            entry(typeDirAt[t], n, nameKeys[t][n].first, nameKeys[t][n].second, 0x80000000u | nameDirAt[nameIndex]);
+            entry(typeDirAt[t], n, nameKeys[t][n].first, nameKeys[t][n].second,
+                  0x80000000u | nameDirAt[nameIndex]);
             directory(nameDirAt[nameIndex], 0, tree[t][n].size());
             for (size_t l = 0; l < tree[t][n].size(); ++l) {
                 const size_t leaf = tree[t][n][l];
-                entry(nameDirAt[nameIndex], l, leaves[leaf].language, {}, dataEntriesAt + 16 * uint32_t(leaf));
+                entry(nameDirAt[nameIndex], l, leaves[leaf].language, {},
+                      dataEntriesAt + 16 * uint32_t(leaf));
             }
         }
     }

@@ -22,11 +22,20 @@ std::string escaped(const std::wstring& text)
     std::string out;
     for (char c : platform::wideToUtf8(text)) {
         switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -38,7 +47,8 @@ std::vector<std::wstring> splitKeys(const std::string& list)
     size_t start = 0;
     while (start <= list.size()) {
         const size_t comma = list.find(',', start);
-        const std::string key = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string key =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (!key.empty())
             keys.push_back(platform::utf8ToWide(key));
         if (comma == std::string::npos)

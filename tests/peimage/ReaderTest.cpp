@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace peimage;
 using namespace peimage_test;
 
@@ -50,14 +49,28 @@ TEST(Win6432PE, TestImagesOfBothWidths)
         std::vector<std::pair<const char*, const char*>> strings;
     };
     const Expect images[] = {
-        {"version32.dll", kMachineI386, "I386", "1.2.3.4", "10.0.19041.1",
-         {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"},
-          {"FileVersion", "1, 2, 3, 4"}, {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Empty", ""},
-          {"Company", ""}, {"CompanyNameX", ""}}},
+        {"version32.dll",
+         kMachineI386,
+         "I386",
+         "1.2.3.4",
+         "10.0.19041.1",
+         {{"CompanyName", "Kavari Test Images"},
+          {"companyNAME", "Kavari Test Images"},
+          {"FileVersion", "1, 2, 3, 4"},
+          {"ProductName", "Pr\xC3\xBC"
+                          "fbild"},
+          {"Empty", ""},
+          {"Company", ""},
+          {"CompanyNameX", ""}}},
         // Two languages: only the first in directory order (0x0407) counts.
-        {"version64.dll", kMachineAmd64, "AMD64", "65535.0.19041.1", "7.0.2.1",
+        {"version64.dll",
+         kMachineAmd64,
+         "AMD64",
+         "65535.0.19041.1",
+         "7.0.2.1",
          {{"CompanyName", "Kavari Testbilder"},
-          {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"},
+          {"FileDescription", "Pr\xC3\xBC"
+                              "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"},
           {"LegalCopyright", "(C) nobody"}}},
     };
     for (const auto& e : images) {
@@ -67,19 +80,22 @@ TEST(Win6432PE, TestImagesOfBothWidths)
         CWin6432PE reader(HostFileMapping::make);
         ASSERT_TRUE(reader.open(path)) << e.image;
         EXPECT_EQ(reader.getMachineType(), e.machine);
-        EXPECT_EQ(capture.texts(), std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") +
-                                                            e.machineLine + ", mOriginFile=" + rlxutil::maskedValue(path)});
+        EXPECT_EQ(capture.texts(),
+                  std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") + e.machineLine +
+                                           ", mOriginFile=" + rlxutil::maskedValue(path)});
         EXPECT_EQ(utf8(reader.getFileVersion()), e.fileVersion);
         EXPECT_EQ(utf8(reader.getProductVersion()), e.productVersion);
         for (const auto& [key, value] : e.strings)
-            EXPECT_EQ(utf8(reader.getVersionString(platform::utf8ToWide(key))), value) << e.image << " " << key;
+            EXPECT_EQ(utf8(reader.getVersionString(platform::utf8ToWide(key))), value)
+                << e.image << " " << key;
         EXPECT_TRUE(traces.lines().empty());
 
         // The walk in directory order: the named type first, then numbered types ascending.
         std::vector<std::string> walk;
         EXPECT_TRUE(reader.enumResources([&](ResourceItem* item) {
-            walk.push_back(utf8(item->name) + " " + std::to_string(item->type) + "/" + std::to_string(item->nameId) +
-                           "/" + std::to_string(item->language) + " level " + std::to_string(item->level));
+            walk.push_back(utf8(item->name) + " " + std::to_string(item->type) + "/" +
+                           std::to_string(item->nameId) + "/" + std::to_string(item->language) + " level " +
+                           std::to_string(item->level));
             return 1;
         }));
         std::vector<std::string> expected = {"SAMPLE 0/0/1033 level 3", "RT_RCDATA 10/7/1033 level 3"};
@@ -143,12 +159,25 @@ TEST(Win6432PE, OpenAndQueryOutcomes)
     };
     const Case cases[] = {
         {"sound", makeImage(plain), true, {i386}, {}, "10.0.19041.1"},
-        {"64-bit", makeImage(wide), true, {"CWin6432PE::_OpenPE_Header, AMD64, mOriginFile=x.exe"}, {}, "10.0.19041.1"},
-        {"not MZ", makeImage(notMz), true,
-         {"CWin6432PE::_OpenPE_Header, Unkown image signature, mDosHeader.e_magic=19802, mOriginFile=x.exe", i386},
-         {}, "10.0.19041.1"},
-        {"unknown machine", makeImage(unknownMachine), true,
-         {"CWin6432PE::_OpenPE_Header, mMachineType=452", "No IMAGE_RESOURCE_DIRECTORY"}, {}, ""},
+        {"64-bit",
+         makeImage(wide),
+         true,
+         {"CWin6432PE::_OpenPE_Header, AMD64, mOriginFile=x.exe"},
+         {},
+         "10.0.19041.1"},
+        {"not MZ",
+         makeImage(notMz),
+         true,
+         {"CWin6432PE::_OpenPE_Header, Unkown image signature, mDosHeader.e_magic=19802, mOriginFile=x.exe",
+          i386},
+         {},
+         "10.0.19041.1"},
+        {"unknown machine",
+         makeImage(unknownMachine),
+         true,
+         {"CWin6432PE::_OpenPE_Header, mMachineType=452", "No IMAGE_RESOURCE_DIRECTORY"},
+         {},
+         ""},
         {"no resources", makeImage(noResources), true, {i386, "No IMAGE_RESOURCE_DIRECTORY"}, {}, ""},
         {"zero sections", makeImage(noSections), true, {i386}, {"8:failed to resolve RVA"}, ""},
         {"block below the fixed part", makeImage(shortBlock), true, {i386}, {}, ""},
@@ -156,23 +185,45 @@ TEST(Win6432PE, OpenAndQueryOutcomes)
         {"first language wins", makeImage(languages), true, {i386}, {}, "10.0.19041.1"},
         {"no version resource", makeImage(noVersion), true, {i386}, {}, ""},
         {"data past the end", dataPastEnd, true, {i386}, {"8:Failed to read file"}, ""},
-        {"empty file", {}, false,
-         {"_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe", "CWin6432PE>>open failed, filename=x.exe"},
-         {"8:Failed to read DOS Header"}, ""},
-        {"bad signature", badSignature, false,
-         {"_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe", "CWin6432PE>>open failed, filename=x.exe"},
-         {"8:Invalid Signature"}, ""},
-        {"e_lfanew past the end", farLfanew, false,
-         {"_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe", "CWin6432PE>>open failed, filename=x.exe"},
-         {"8:Failed to read Signature"}, ""},
-        {"short optional header", shortOptional, false,
+        {"empty file",
+         {},
+         false,
+         {"_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe",
+          "CWin6432PE>>open failed, filename=x.exe"},
+         {"8:Failed to read DOS Header"},
+         ""},
+        {"bad signature",
+         badSignature,
+         false,
+         {"_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe",
+          "CWin6432PE>>open failed, filename=x.exe"},
+         {"8:Invalid Signature"},
+         ""},
+        {"e_lfanew past the end",
+         farLfanew,
+         false,
+         {"_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe",
+          "CWin6432PE>>open failed, filename=x.exe"},
+         {"8:Failed to read Signature"},
+         ""},
+        {"short optional header",
+         shortOptional,
+         false,
          {i386, "failed to open PE Sections, mOriginFile=x.exe", "CWin6432PE>>open failed, filename=x.exe"},
-         {"8:Failed to read Optional Header", "8:Failed to Sections"}, ""},
-        {"short optional header, no sections", shortOptionalNoSections, true,
-         {i386, "No IMAGE_RESOURCE_DIRECTORY"}, {"8:Failed to read Optional Header"}, ""},
-        {"section table past the end", shortTable, false,
+         {"8:Failed to read Optional Header", "8:Failed to Sections"},
+         ""},
+        {"short optional header, no sections",
+         shortOptionalNoSections,
+         true,
+         {i386, "No IMAGE_RESOURCE_DIRECTORY"},
+         {"8:Failed to read Optional Header"},
+         ""},
+        {"section table past the end",
+         shortTable,
+         false,
          {i386, "failed to open PE Sections, mOriginFile=x.exe", "CWin6432PE>>open failed, filename=x.exe"},
-         {"8:Failed to Sections"}, ""},
+         {"8:Failed to Sections"},
+         ""},
     };
     for (const auto& c : cases) {
         rlxutil::ScopedCaptureSink capture;
@@ -294,8 +345,9 @@ TEST(Win6432PE, ResourceNamesAreKeptTo255Units)
 
 TEST(VersionResource, StringWalkStaysInsideAndMatchesKeys)
 {
-    const Bytes block = versionBlock(kFile, kProduct,
-                                     {{u"CompanyName", u"Kavari"}, {u"Comments", u""}, {u"ProductName", u"Kavari \u00c4"}});
+    const Bytes block =
+        versionBlock(kFile, kProduct,
+                     {{u"CompanyName", u"Kavari"}, {u"Comments", u""}, {u"ProductName", u"Kavari \u00c4"}});
     ImageSpec spec;
     spec.leaves = {versionLeaf(block)};
     const Bytes image = makeImage(spec);
@@ -313,7 +365,8 @@ TEST(VersionResource, StringWalkStaysInsideAndMatchesKeys)
     }
     // A key with no terminator within 1024 units counts as empty, and the walk still ends.
     const Bytes unterminated = versionBlock(kFile, kProduct, {{std::u16string(1100, u'k'), u"v"}});
-    EXPECT_EQ(versionString(unterminated.data(), uint32_t(unterminated.size()), std::wstring(1100, L'k')), L"");
+    EXPECT_EQ(versionString(unterminated.data(), uint32_t(unterminated.size()), std::wstring(1100, L'k')),
+              L"");
     const Bytes longest = versionBlock(kFile, kProduct, {{std::u16string(1023, u'k'), u"v"}});
     EXPECT_EQ(versionString(longest.data(), uint32_t(longest.size()), std::wstring(1023, L'K')), L"v");
 }

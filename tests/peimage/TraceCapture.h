@@ -10,7 +10,11 @@ namespace peimage_test {
 
 class TraceCapture {
 public:
-    TraceCapture() { mPrevious = trace::setDirectWriter(&TraceCapture::write); lines().clear(); }
+    TraceCapture()
+    {
+        mPrevious = trace::setDirectWriter(&TraceCapture::write);
+        lines().clear();
+    }
     ~TraceCapture() { trace::setDirectWriter(mPrevious); }
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;

@@ -11,7 +11,7 @@
 namespace kvpack {
 
 struct ImageInfo {
-    bool image = false;  // the image reader opens it
+    bool image = false; // the image reader opens it
     uint16_t machine = 0;
     std::string fileVersion; // empty when it has no version resource
     std::string productVersion;

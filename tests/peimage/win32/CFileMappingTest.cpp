@@ -1,8 +1,9 @@
 // The Win32 file mapping on real files: the cursor at the end, a file another process writes,
 // an empty file that cannot be mapped, the missing file's line, and the reader over it.
+#include "peimage/win32/CFileMapping.h"
+
 #include "logging/CaptureSink.h"
 #include "peimage/Win6432PE.h"
-#include "peimage/win32/CFileMapping.h"
 #include "platform/TextConvert.h"
 #include "platform/win32/Handle.h"
 #include "tests/support/TempFolder.h"
@@ -17,9 +18,9 @@ TEST(CFileMapping, ReadsTheWholeFileEvenWhileAnotherWriterHoldsIt)
     TempFolder folder(u8"-\u00e9\u4e2d");
     folder.write(u8"ten \u00fc.bin", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
     const std::wstring path = folder.wide(u8"ten \u00fc.bin");
-    const platform::win32::UniqueFile writer(CreateFileW(path.c_str(), GENERIC_WRITE,
-                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    const platform::win32::UniqueFile writer(
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
     rlxutil::ScopedCaptureSink capture;
     CFileMapping mapping;
@@ -56,7 +57,8 @@ TEST(CFileMapping, EmptyAndMissingFiles)
     EXPECT_EQ(got, 3u);
     EXPECT_EQ(empty.seek(0), 0u);
     EXPECT_EQ(empty.tell(), 0u);
-    EXPECT_EQ(capture.texts(), (std::vector<std::string>{"Write file failed, not opened", "Write file failed, not opened"}));
+    EXPECT_EQ(capture.texts(),
+              (std::vector<std::string>{"Write file failed, not opened", "Write file failed, not opened"}));
     capture.sink().clear();
 
     CFileMapping missing;
