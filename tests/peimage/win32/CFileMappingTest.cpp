@@ -4,7 +4,6 @@
 #include "peimage/win32/CFileMapping.h"
 
 #include "logging/CaptureSink.h"
-#include "platform/TextConvert.h"
 #include "platform/win32/Handle.h"
 #include "tests/support/TempFolder.h"
 
