@@ -10,6 +10,10 @@ option(KV_BUILD_BENCH "Build the benchmarks" ${KV_BUILD_BENCH_DEFAULT})
 
 add_library(kv_options INTERFACE)
 target_compile_options(kv_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Werror)
+# No build path in any output, so two checkouts at different places build the same bytes. The
+# build tree is usually inside the source tree: its mapping comes last and wins for its files.
+target_compile_options(kv_options INTERFACE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                                            -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
 if(WIN32)
   # Unicode entry points, the lean include, and Windows Vista as the system every call must exist
   # on. Pinned here for every Windows target: the mingw headers otherwise set the newest system
@@ -18,6 +22,8 @@ if(WIN32)
                                                   WIN32_LEAN_AND_MEAN NOMINMAX)
   # The shipped programs must run with nothing but the system's own DLLs.
   target_link_options(kv_options INTERFACE -static -static-libgcc -static-libstdc++)
+  # No link time in the image headers: a release must be rebuilt byte for byte from its commit.
+  target_link_options(kv_options INTERFACE -Wl,--no-insert-timestamp)
 endif()
 if(KV_SANITIZE)
   target_compile_options(kv_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer

@@ -1,8 +1,7 @@
 // Version splitting, comparison, and the file version through the image reader.
 #include "hostutil/Version.h"
 
-#include "logging/LogItem.h"
-#include "logging/Logger.h"
+#include "hostutil/DpxUtil.h"
 #include "peimage/Win6432PE.h"
 
 #include <algorithm>
@@ -80,10 +79,8 @@ bool VersionGreator(const std::wstring& version1, const std::wstring& version2, 
     const std::vector<std::wstring> parts1 = SplitVersion(version1);
     const std::vector<std::wstring> parts2 = SplitVersion(version2);
     if (parts1.size() != 4 || parts2.size() != 4) {
-        rlxutil::getLogger("DPXUtil")->log(
-            3, rlxutil::LogItem(rlxutil::textValue("dpx>>fileSystem>>VersionGreator failed, invalid input")),
-            rlxutil::LogItem(rlxutil::utf8Value(version1), "version1"),
-            rlxutil::LogItem(rlxutil::utf8Value(version2), "version2"));
+        dpxUtil(3, "dpx>>fileSystem>>VersionGreator failed, invalid input", utf8Item("version1", version1),
+                utf8Item("version2", version2));
         return false;
     }
     for (int i = 0; i < count; ++i) {

@@ -3,6 +3,9 @@
 
 #include "lzari/Decoder.h"
 
+#include <algorithm>
+#include <limits>
+#include <new>
 #include <string>
 
 namespace lzari {
@@ -28,10 +31,35 @@ private:
 } // namespace
 
 OutputLimitError::OutputLimitError(uint64_t declared, uint64_t limit)
-    : std::length_error("LZARI stream declares " + std::to_string(declared) +
-                        " bytes, more than the limit of " + std::to_string(limit)),
+    : std::runtime_error("LZARI stream declares " + std::to_string(declared) +
+                         " bytes, more than the limit of " + std::to_string(limit)),
       mDeclared(declared)
 {
+}
+
+uint64_t plausibleTextSize(uint64_t streamSize)
+{
+    constexpr uint64_t kBitsPerMatch = 9;
+    constexpr uint64_t kSlackBits = 64;
+    // No stream is near 2^48 bytes; the cap keeps both products below 2^64.
+    constexpr uint64_t kCap = uint64_t{1} << 48;
+    static_assert((kCap * 8 + kSlackBits) * kMaxMatch / kMaxMatch == kCap * 8 + kSlackBits, "no wrap");
+    const uint64_t bytes = std::min<uint64_t>(streamSize, kCap);
+    if (bytes < kHeaderSize) {
+        return 0;
+    }
+    return ((bytes - kHeaderSize) * 8 + kSlackBits) * kMaxMatch / kBitsPerMatch;
+}
+
+size_t outputCapacity(uint32_t textSize, uint64_t addressable)
+{
+    static_assert(sizeof(uint64_t) > sizeof(uint32_t), "the sum below must not wrap");
+    // The last match may run up to kMaxMatch - 1 bytes past the length field.
+    const uint64_t capacity = textSize == 0 ? 0 : uint64_t{textSize} + kMaxMatch - 1;
+    if (capacity > addressable || capacity > std::numeric_limits<size_t>::max()) {
+        throw std::bad_alloc();
+    }
+    return static_cast<size_t>(capacity);
 }
 
 std::vector<uint8_t> decode(const uint8_t* data, size_t size, uint64_t maxOutput, const Progress& progress)
@@ -41,11 +69,17 @@ std::vector<uint8_t> decode(const uint8_t* data, size_t size, uint64_t maxOutput
     if (decoder.textSize() > maxOutput) {
         throw OutputLimitError(decoder.textSize(), maxOutput);
     }
-    // The last match may run up to kMaxMatch - 1 bytes past the length field.
-    std::vector<uint8_t> out(decoder.textSize() == 0 ? 0 : size_t{decoder.textSize()} + kMaxMatch - 1);
+    std::vector<uint8_t> out;
+    out.resize(outputCapacity(decoder.textSize(), out.max_size()));
     size_t written = 0;
     while (!decoder.finished()) {
-        written += decoder.decodeSome(out.data() + written, out.size() - written);
+        const size_t step = decoder.decodeSome(out.data() + written, out.size() - written);
+        if (step == 0) {
+            // Unreachable while the capacity holds a longest match past every code; it stops
+            // a loop that would otherwise spin forever.
+            throw std::logic_error("LZARI output buffer exhausted");
+        }
+        written += step;
         if (decoder.takeProgressMark() && progress) {
             progress(decoder.count(), decoder.textSize());
         }

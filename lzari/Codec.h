@@ -29,7 +29,7 @@ public:
 };
 
 // decode() refused a stream whose length field is above the caller's limit.
-class OutputLimitError : public std::length_error {
+class OutputLimitError : public std::runtime_error {
 public:
     OutputLimitError(uint64_t declared, uint64_t limit);
     uint64_t declared() const noexcept { return mDeclared; }
@@ -38,13 +38,28 @@ private:
     uint64_t mDeclared;
 };
 
+// The most bytes an honest stream of `streamSize` bytes (length field included) decodes to. Every
+// match costs at least 9.16 bits for its position, even the likeliest one at the likeliest
+// moment, and yields at most kMaxMatch (60) bytes; no encoder that codes repeats as matches gets
+// more than about 52 bytes out of a byte. The bound allows 60 bytes for every 9 bits the stream
+// holds, plus 64 bits for the coder's start and end. A larger length field can still decode (the
+// bits past the end read as 1), but only to bytes no encoder wrote: callers refuse it.
+uint64_t plausibleTextSize(uint64_t streamSize);
+
+// The buffer decode() needs for a length field of `textSize`: the field and room for a last
+// match running past it, computed in 64 bits so that it cannot wrap. `addressable` is the largest
+// buffer this system can hold (a parameter so that a 64-bit build can test 32-bit limits). Throws
+// std::bad_alloc when the buffer is larger, which every caller takes as out of memory.
+size_t outputCapacity(uint32_t textSize, uint64_t addressable);
+
 // Decoder contract: never reads outside [data, data + size) and never writes outside the returned
 // vector. Every byte string decodes to something: a damaged stream gives length-field bytes of
 // whatever its bits say, reading 1-bits once the data is used up, and a last match that runs past
 // the length field is returned whole (up to kMaxMatch - 1 bytes more than the field says). These are
 // exactly the bytes LZARI::DecodeFile writes.
-// Throws ReadError when size < 4 and OutputLimitError when the length field exceeds maxOutput (the
-// result can then be at most maxOutput + 59 bytes long).
+// Throws ReadError when size < 4, OutputLimitError when the length field exceeds maxOutput (the
+// result can then be at most maxOutput + 59 bytes long), and std::bad_alloc when the output
+// cannot be held.
 std::vector<uint8_t> decode(const uint8_t* data, size_t size, uint64_t maxOutput,
                             const Progress& progress = {});
 

@@ -179,8 +179,11 @@ public:
     std::vector<uint8_t> run() &&
     {
         // The initial spaces go into the finder's tree, since matches may reach back into them.
+        // Only the last kMaxMatch + 1 of them are needed: every earlier one begins kMaxMatch
+        // spaces, as the first of those does, which is nearer and so always the one a match names.
+        mFinder.skip(kInitialFill - kMaxMatch);
         Match ignored[MatchFinder::kMostMatches];
-        for (size_t pos = 0; pos < kInitialFill; ++pos) {
+        for (size_t pos = kInitialFill - kMaxMatch; pos < kInitialFill; ++pos) {
             mFinder.next(ignored);
         }
         size_t greedyPos = kInitialFill;

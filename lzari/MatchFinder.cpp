@@ -31,7 +31,7 @@ uint32_t extend(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t limit
 } // namespace
 
 MatchFinder::MatchFinder(const uint8_t* text, size_t size)
-    : mText(text), mSize(size), mHead(size_t{1} << kHashBits, kEmpty), mChildren(2 * kSlots, kEmpty)
+    : mText(text), mSize(size)
 {
 }
 

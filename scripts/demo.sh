@@ -1,21 +1,16 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds kvpack and the setup.exe stub, and packs the demo items into an
-# installer, which it then verifies and lists: build/demo/KavariAddOnSetup.exe.
+# Sets up what is missing and builds the demo installer of the shipped (win32) build, which packs
+# the demo package behind setup.exe: build/win32/demo/KavariSetup.exe. Then verifies and lists it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/bootstrap.sh
-cmake --preset native >/dev/null
-cmake --build --preset native --target kvpack
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target setup_exe
+# demo_package builds setup.exe, the start program, the plug-in module and a kvpack for this
+# machine (build/win32/host/bin/kvpack), and packs the items in the order the installer takes them.
+cmake --build --preset win32 --target demo_package
 
-kvpack=build/native/bin/kvpack
-out=build/demo/KavariAddOnSetup.exe
-mkdir -p build/demo
-# The install configuration first: it governs the items after it. The zero-size "." entry ends
-# the list as in the shipped package.
-$kvpack build --stub build/win32/bin/setup.exe -o "$out" \
-  demo/extaction.bin demo/firefox.json demo/edge.json demo/chrome.json .=
+kvpack=build/win32/host/bin/kvpack
+out=build/win32/demo/KavariSetup.exe
 $kvpack verify "$out"
 $kvpack list "$out"

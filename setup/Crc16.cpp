@@ -1,4 +1,5 @@
-// Slicing-by-8 CRC-16/MODBUS (reflected polynomial 0xA001, initial 0xFFFF).
+// Slicing-by-8 CRC-16/MODBUS (reflected polynomial 0xA001, initial 0xFFFF); slicing-by-8 is the
+// table scheme of Kounavis and Berry (Intel, 2005).
 //
 // The published Modbus form keeps two bytes, hi and lo, and two 256-byte tables; its "hi" byte is
 // the low byte of the ordinary reflected CRC register. Running the ordinary register eight input

@@ -124,10 +124,11 @@ std::string itemNameProblem(const std::string& name, bool hasBody)
     while (!stem.empty() && stem.back() == ' ')
         stem.pop_back();
     std::transform(stem.begin(), stem.end(), stem.begin(), [](unsigned char c) { return std::toupper(c); });
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    // CONIN$, CONOUT$ and CLOCK$ are devices too, and COM0 and LPT0 are taken like COM1 and LPT1.
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
     bool reserved = std::find(std::begin(kDevices), std::end(kDevices), stem) != std::end(kDevices);
     if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-        stem[3] >= '1' && stem[3] <= '9')
+        stem[3] >= '0' && stem[3] <= '9')
         reserved = true;
     if (reserved)
         return "\"" + name + "\" is a reserved device name on Windows";

@@ -158,6 +158,9 @@ PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
         result.data.assign(result.dwLength, 0);
     } catch (const std::bad_alloc&) {
         return fail(PackageCheck::OutOfMemory);
+    } catch (const std::length_error&) {
+        // More than a 32-bit process can address: out of memory by another name.
+        return fail(PackageCheck::OutOfMemory);
     }
     for (size_t done = 0; done < result.data.size();) {
         const size_t n = file.read(result.data.data() + done, result.data.size() - done);

@@ -2,8 +2,8 @@
 #include "trace/TraceFormat.h"
 
 #include "platform/Bytes.h"
+#include "trace/SharedByte.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace trace {
@@ -38,7 +38,7 @@ std::optional<TraceFileHeader> readTraceHeader(const uint8_t* data, size_t size)
     namespace o = header_offset;
     TraceFileHeader h;
     h.byteOrderMark = platform::load16(data + o::kByteOrderMark);
-    h.version = data[o::kVersion];
+    h.version = loadAcquire(data + o::kVersion);
     h.headerSize = platform::load16(data + o::kHeaderSize);
     h.fileSize = platform::load32(data + o::kFileSize);
     h.recordCount = platform::load32(data + o::kRecordCount);
@@ -57,7 +57,7 @@ HeaderCheck checkTraceHeader(const uint8_t* data, size_t size)
         return HeaderCheck::TooShort;
     if (std::memcmp(data + header_offset::kMagic, kMagic, sizeof kMagic) != 0)
         return HeaderCheck::BadMagic;
-    if (data[header_offset::kVersion] != kFormatVersion)
+    if (loadAcquire(data + header_offset::kVersion) != kFormatVersion)
         return HeaderCheck::BadVersion;
     if (platform::load16(data + header_offset::kHeaderSize) != kHeaderSize)
         return HeaderCheck::BadHeaderSize;
@@ -83,8 +83,7 @@ bool createTraceHeader(uint8_t* data, uint32_t fileSize, uint32_t tickCount)
     platform::store32(data + o::kWriteOffset, kHeaderSize);
     platform::store32(data + o::kCreationTick, tickCount);
     // Readers in other processes look at the version byte without the trace mutex.
-    std::atomic_thread_fence(std::memory_order_release);
-    data[o::kVersion] = kFormatVersion;
+    storeRelease(data + o::kVersion, kFormatVersion);
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include "platform/Bytes.h"
 #include "platform/TextConvert.h"
+#include "trace/SharedByte.h"
 
 #include <algorithm>
 #include <cstring>
@@ -110,7 +111,7 @@ private:
         namespace o = record_offset;
         const uint32_t sequence = platform::load32(r + o::kSequence);
         noteSequence(position, sequence);
-        if (r[o::kState] != kRecordComplete) {
+        if (loadAcquire(r + o::kState) != kRecordComplete) {
             ++mResult.incomplete;
             if (mVisitor != nullptr)
                 mVisitor->incomplete({position, sequence});

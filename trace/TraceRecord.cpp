@@ -2,9 +2,9 @@
 #include "trace/TraceRecord.h"
 
 #include "platform/Bytes.h"
+#include "trace/SharedByte.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 namespace trace {
@@ -125,8 +125,7 @@ void fillOf(uint8_t* record, const TraceRecordLayout& layout, const TraceRecordI
     platform::store64(record + o::kHighResTime, info.hasHighResTime ? info.highResTimeUs : 0);
     platform::store16(record + o::kName, static_cast<uint16_t>(name));
     // A live viewer may read without the trace mutex; it must see every byte above first.
-    std::atomic_thread_fence(std::memory_order_release);
-    record[o::kState] = kRecordComplete;
+    storeRelease(record + o::kState, kRecordComplete);
 }
 
 } // namespace

@@ -41,14 +41,23 @@ void storeCounters(uint8_t* f, const Counters& c)
 
 bool TraceRing::isUsable() const
 {
-    return checkTraceHeader(mFile, mSize) == HeaderCheck::Valid &&
-           platform::load32(mFile + o::kFileSize) <= mSize;
+    return usableFileSize() != 0;
 }
 
-bool TraceRing::countersConsistent() const
+uint32_t TraceRing::usableFileSize() const
 {
+    if (checkTraceHeader(mFile, mSize) != HeaderCheck::Valid)
+        return 0;
+    // Read once: another process may scribble on the header, and every bound below must be the
+    // one checked against the mapping here.
     const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
-    const Counters c = loadCounters(mFile);
+    return fileSize <= mSize ? fileSize : 0;
+}
+
+namespace {
+
+bool consistent(const Counters& c, uint32_t fileSize)
+{
     if (c.write < H || c.write > fileSize)
         return false;
     if (c.oldest == H)
@@ -56,30 +65,38 @@ bool TraceRing::countersConsistent() const
     return c.write <= c.oldest && c.oldest < c.end && c.end <= fileSize && c.freeBytes == c.oldest - c.write;
 }
 
-void TraceRing::reset()
+} // namespace
+
+bool TraceRing::countersConsistent(uint32_t fileSize) const
 {
-    const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
+    return consistent(loadCounters(mFile), fileSize);
+}
+
+void TraceRing::reset(uint32_t fileSize)
+{
     storeCounters(mFile, {0, fileSize - H, fileSize, H, H});
 }
 
 uint8_t* TraceRing::allocRecord(uint32_t size, TraceSaveHook* saveHook)
 {
-    if (!isUsable())
+    const uint32_t fileSize = usableFileSize();
+    if (fileSize == 0)
         return nullptr;
-    if (!countersConsistent())
-        reset();
-    const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
+    if (!countersConsistent(fileSize))
+        reset(fileSize);
     // A record that could never fit must not cost the ring its records on the way to failing.
     if (size < kRecordHeaderSize || size > fileSize - H)
         return nullptr;
     if (size > platform::load32(mFile + o::kFreeBytes)) {
         if (saveHook != nullptr && saveHook->checkIfNeedSaveLogFile(size))
             saveHook->SaveLogFile();
-        makeRoom(size);
-        if (size > platform::load32(mFile + o::kFreeBytes))
-            return nullptr;
+        makeRoom(size, fileSize);
     }
     Counters c = loadCounters(mFile);
+    // Checked again after making room, against the one file size of this call: the record
+    // must lie inside the file whatever the header says now.
+    if (!consistent(c, fileSize) || size > c.freeBytes || size > fileSize - c.write)
+        return nullptr;
     uint8_t* record = mFile + c.write;
     std::memset(record, 0, kRecordHeaderSize);
     platform::store16(record, static_cast<uint16_t>(size));
@@ -97,20 +114,29 @@ uint8_t* TraceRing::allocRecord(uint32_t size, TraceSaveHook* saveHook)
 
 void TraceRing::makeRoom(uint32_t size)
 {
-    if (!isUsable())
-        return;
-    if (!countersConsistent())
-        reset();
-    makeRoomPass();
-    if (platform::load32(mFile + o::kFreeBytes) < size)
-        makeRoomPass();
+    const uint32_t fileSize = usableFileSize();
+    if (fileSize != 0)
+        makeRoom(size, fileSize);
 }
 
-void TraceRing::makeRoomPass()
+void TraceRing::makeRoom(uint32_t size, uint32_t fileSize)
 {
-    const uint32_t fileSize = platform::load32(mFile + o::kFileSize);
+    if (!countersConsistent(fileSize))
+        reset(fileSize);
+    makeRoomPass(fileSize);
+    if (platform::load32(mFile + o::kFreeBytes) < size)
+        makeRoomPass(fileSize);
+}
+
+void TraceRing::makeRoomPass(uint32_t fileSize)
+{
     const uint32_t sixteenth = fileSize / 16;
+    // The walk below trusts only this copy, checked here, never the shared bytes again.
     Counters c = loadCounters(mFile);
+    if (!consistent(c, fileSize)) {
+        reset(fileSize);
+        return;
+    }
     if (c.oldest == H) {
         c.end = c.write;
         c.write = H;
@@ -125,7 +151,7 @@ void TraceRing::makeRoomPass()
         const uint32_t recordSize = c.end - position >= 2 ? platform::load16(mFile + position) : 0;
         if (c.count == 0 || recordSize < kRecordHeaderSize || recordSize % 4 != 0 ||
             recordSize > c.end - position) {
-            reset();
+            reset(fileSize);
             return;
         }
         c.count -= 1;

@@ -52,9 +52,13 @@ public:
     void makeRoom(uint32_t size);
 
 private:
-    void makeRoomPass();
-    void reset();
-    bool countersConsistent() const;
+    // The header's file size when the header is valid and the size fits the bytes given, else 0.
+    // Each public call reads it once and bounds everything by that one value.
+    uint32_t usableFileSize() const;
+    void makeRoom(uint32_t size, uint32_t fileSize);
+    void makeRoomPass(uint32_t fileSize);
+    void reset(uint32_t fileSize);
+    bool countersConsistent(uint32_t fileSize) const;
 
     uint8_t* mFile;
     size_t mSize;

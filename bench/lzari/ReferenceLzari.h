@@ -1,5 +1,6 @@
 // A plain LZARI decoder and greedy encoder, written for clarity only: the yardsticks the fast
-// codec is checked and timed against.
+// codec is checked and timed against. LZARI is Haruhiko Okumura's LZARI.C (1989): LZSS codes with
+// the adaptive arithmetic coder of Witten, Neal and Cleary (CACM 30(6), 1987).
 #pragma once
 
 #include <cstdint>

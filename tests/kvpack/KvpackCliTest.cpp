@@ -1,12 +1,19 @@
 // The kvpack program as people use it: exit codes, the one-line errors, and files round trip.
+#include "lzari/Codec.h"
+#include "setup/Crc16.h"
+#include "setup/PackageDirectory.h"
+#include "setup/PackageFormat.h"
 #include "tests/setup/TestImages.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -22,12 +29,55 @@ struct Outcome {
 // Runs kvpack in a folder of the test's own, so that commands name files as people type them.
 class KvpackCli : public ::testing::Test {
 protected:
-    void write(const std::string& name, const std::vector<uint8_t>& bytes) const { mFolder.write(name, bytes); }
+    void write(const std::string& name, const std::vector<uint8_t>& bytes) const
+    {
+        mFolder.write(name, bytes);
+    }
     std::vector<uint8_t> read(const std::string& name) const { return mFolder.read(name); }
+
+    // Names as bytes, untouched: a path built from a narrow string is never converted.
+    void writeRaw(const std::string& name, const std::vector<uint8_t>& bytes) const
+    {
+        std::ofstream(mDir / fs::path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    std::vector<uint8_t> readRaw(const std::string& name) const
+    {
+        std::ifstream in(mDir / fs::path(name), std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool exists(const std::string& name) const
+    {
+        struct stat status {};
+        return lstat((mDir / fs::path(name)).c_str(), &status) == 0;
+    }
+    std::vector<std::string> leftovers() const
+    {
+        std::vector<std::string> parts;
+        for (const auto& entry : fs::recursive_directory_iterator(mDir))
+            if (entry.path().filename().string().find(".kvpack-part") != std::string::npos)
+                parts.push_back(entry.path().filename().string());
+        return parts;
+    }
+
+    // Each argument passed as its bytes, whatever they are.
+    Outcome kvpackArgs(const std::vector<std::string>& args) const
+    {
+        std::string line;
+        for (const auto& a : args) {
+            line += " '";
+            for (const char c : a)
+                line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            line += "'";
+        }
+        return kvpack(line);
+    }
 
     Outcome kvpack(const std::string& args) const
     {
-        const std::string command = "cd '" + mDir.string() + "' && " KVPACK_PATH " " + args + " 2>stderr.txt";
+        // A read that blocks (a FIFO opened without O_NONBLOCK) ends the run instead of the test.
+        const std::string command =
+            "cd '" + mDir.string() + "' && timeout 60 " KVPACK_PATH " " + args + " 2>stderr.txt";
         Outcome run{};
         FILE* pipe = popen(command.c_str(), "r");
         char buffer[4096];
@@ -95,7 +145,7 @@ TEST_F(KvpackCli, FailuresNameTheFileAndTheProblemOnOneLine)
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
     EXPECT_EQ(kvpack("extract damaged.exe out").status, 1);
     EXPECT_FALSE(fs::exists(mDir / "out"));
-    EXPECT_EQ(kvpack("verify missing.exe").err, "kvpack: missing.exe: cannot open for reading\n");
+    EXPECT_EQ(kvpack("verify missing.exe").err, "kvpack: missing.exe: no such file\n");
 
     // A refused build leaves an existing output untouched.
     const auto before = read("setup.exe");
@@ -103,7 +153,7 @@ TEST_F(KvpackCli, FailuresNameTheFileAndTheProblemOnOneLine)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("--replace"), std::string::npos);
     EXPECT_EQ(read("setup.exe"), before);
-    run = kvpack("build --stub stub.exe -o x.exe a/b=item.txt");
+    run = kvpack("build --stub stub.exe -o x.exe a:b=item.txt");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("plain file name"), std::string::npos);
 }
@@ -117,4 +167,239 @@ TEST_F(KvpackCli, UsageErrorsAndHelp)
         EXPECT_EQ(run.status, 0) << help;
         EXPECT_NE(run.out.find("Usage: kvpack"), std::string::npos);
     }
+}
+
+namespace {
+
+// An installer laid out straight from the format, past the checks build makes.
+std::vector<uint8_t> installerOf(const std::vector<setup::PackageItem>& items)
+{
+    const auto payload = setup::buildPayload(items);
+    const auto stream = lzari::encode(payload.data(), payload.size());
+    auto file = testimages::makeImage({});
+    const auto header = setup::makePackageHeader(stream);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), stream.begin(), stream.end());
+    file.insert(file.end(), 32, 0);
+    return file;
+}
+
+std::string crcText(const std::vector<uint8_t>& bytes)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X\n", setup::Crc16(bytes.data(), bytes.size()));
+    return text;
+}
+
+size_t lines(const std::string& text)
+{
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+} // namespace
+
+TEST_F(KvpackCli, AnyFileNameWorks)
+{
+    // Several scripts, spaces, and bytes that are not UTF-8: each is the name of the file opened.
+    const char* const names[] = {"caf\xC3\xA9",
+                                 "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x90\x8D",
+                                 "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD",
+                                 "two  spaces",
+                                 "\xD0\xB8\xD0\xBC\xD1\x8F \xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB\xD0\xB0",
+                                 "\xE9t\xE9"};
+    writeRaw("extaction.bin", testimages::bytesOf("Path=#currentappdata#\n"));
+    for (const std::string name : names) {
+        const auto body = testimages::bytesOf("body of " + name);
+        writeRaw(name + ".stub", testimages::makeImage({}));
+        writeRaw(name + ".txt", body);
+        Outcome run = kvpackArgs({"build", "--stub", name + ".stub", "-o", name + ".exe", "extaction.bin",
+                                  "data.bin=" + name + ".txt"});
+        ASSERT_EQ(run.status, 0) << name << ": " << run.err;
+        EXPECT_EQ(kvpackArgs({"verify", name + ".exe"}).status, 0) << name;
+        EXPECT_EQ(kvpackArgs({"list", name + ".exe"}).status, 0) << name;
+        run = kvpackArgs({"extract", name + ".exe", name + " dir"});
+        ASSERT_EQ(run.status, 0) << name << ": " << run.err;
+        EXPECT_EQ(readRaw(name + " dir/data.bin"), body) << name;
+        EXPECT_EQ(kvpackArgs({"crc", name + ".txt"}).out, crcText(body)) << name;
+        ASSERT_EQ(kvpackArgs({"lzari", "encode", name + ".txt", name + ".lza"}).status, 0) << name;
+        ASSERT_EQ(kvpackArgs({"lzari", "decode", name + ".lza", name + ".out"}).status, 0) << name;
+        EXPECT_EQ(readRaw(name + ".out"), body) << name;
+    }
+    // The name with U+FFFD where the bytes were not UTF-8 is another file, never read instead.
+    writeRaw("\xEF\xBF\xBDt\xEF\xBF\xBD.txt", testimages::bytesOf("a different file"));
+    EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9.txt"}).out, crcText(readRaw("\xE9t\xE9.txt")));
+    EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9-missing.txt"}).err,
+              "kvpack: \\xe9t\\xe9-missing.txt: no such file\n");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
+{
+    write("stub.exe", testimages::makeImage({}));
+    write("item.txt", testimages::bytesOf("hello"));
+    ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
+    fs::create_directory(mDir / "folder");
+    fs::create_symlink("setup.exe", mDir / "link.exe");
+
+    struct Case {
+        const char* out;
+        const char* problem;
+    } const cases[] = {
+        {"/dev/null", "is not a regular file"},
+        {"folder", "is a folder, not a file"},
+        {"link.exe", "is a symbolic link, not a regular file"},
+        {"missing/x.exe", "its folder does not exist"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = kvpack(std::string("build --stub stub.exe -o ") + c.out + " item.txt");
+        EXPECT_EQ(run.status, 1) << c.out;
+        EXPECT_EQ(run.err, std::string("kvpack: ") + c.out + ": " + c.problem + "\n");
+    }
+    struct stat status {};
+    ASSERT_EQ(stat("/dev/null", &status), 0);
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_TRUE(fs::is_directory(mDir / "folder"));
+    EXPECT_TRUE(fs::is_symlink(mDir / "link.exe"));
+
+    // Links planted under the names temporaries take lead nowhere: the old fixed name, and one
+    // of the unique form, which a later run takes for a stale temporary and removes.
+    fs::create_directory(mDir / "out");
+    fs::create_symlink("../outside", mDir / "out/item.txt.kvpack-part");
+    fs::create_symlink("../outside", mDir / "out/item.txt.0123456789abcdef.kvpack-part");
+    ASSERT_EQ(kvpack("extract setup.exe out").status, 0);
+    EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("hello"));
+    EXPECT_FALSE(exists("outside"));
+    EXPECT_FALSE(exists("out/item.txt.0123456789abcdef.kvpack-part"));
+    fs::remove(mDir / "out/item.txt.kvpack-part");
+
+    // extract replaces nothing unless told to, and refuses before it writes anything.
+    write("out/item.txt", testimages::bytesOf("edited"));
+    Outcome run = kvpack("extract setup.exe out");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kvpack: out/item.txt: already exists (--force replaces it)\n");
+    EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("edited"));
+    ASSERT_EQ(kvpack("extract --force setup.exe out").status, 0);
+    EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("hello"));
+
+    // A run killed part-way left a large temporary: the next one removes it, and nothing else.
+    write("setup.exe.fedcba9876543210.kvpack-part", std::vector<uint8_t>(1 << 20));
+    write("setup.exe.notmine.kvpack-part", {1});
+    ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{"setup.exe.notmine.kvpack-part"});
+}
+
+TEST_F(KvpackCli, OnlyRegularFilesAreReadAndNeverWholeBeforeTheyAreChecked)
+{
+    ASSERT_EQ(mkfifo((mDir / "fifo").c_str(), 0600), 0);
+    fs::create_directory(mDir / "folder");
+    {
+        std::ofstream(mDir / "huge");
+    }
+    fs::resize_file(mDir / "huge", (uint64_t{5} << 30) + 1); // sparse: no disk, no time
+    const std::string huge = "5368709121 bytes, larger than ";
+
+    struct Case {
+        const char* args;
+        std::string err;
+    } const cases[] = {
+        {"verify fifo", "kvpack: fifo: is not a regular file\n"},
+        {"list folder", "kvpack: folder: is a folder, not a file\n"},
+        {"crc /dev/zero", "kvpack: /dev/zero: is not a regular file\n"},
+        {"lzari decode fifo x", "kvpack: fifo: is not a regular file\n"},
+        {"build --stub folder -o x.exe folder", "kvpack: folder: is a folder, not a file\n"},
+        {"verify huge", "kvpack: huge: " + huge + "an installer can be (4 GiB)\n"},
+        {"extract huge out", "kvpack: huge: " + huge + "an installer can be (4 GiB)\n"},
+        {"lzari encode huge x", "kvpack: huge: " + huge + "an LZARI stream's content can be (4 GiB)\n"},
+        {"build --stub huge -o x.exe folder", "kvpack: huge: " + huge + "an installer can be (4 GiB)\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = kvpack(c.args);
+        EXPECT_EQ(run.status, 1) << c.args;
+        EXPECT_EQ(run.err, c.err) << c.args;
+    }
+    EXPECT_FALSE(exists("x"));
+    EXPECT_FALSE(exists("x.exe"));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(KvpackCli, StreamsThatClaimMoreThanTheyHoldAreRefusedWithTheFigures)
+{
+    write("nine.lza", {0, 0, 0, 0x10, 1, 2, 3, 4, 5}); // 256 MiB from nine bytes
+    Outcome run = kvpack("lzari decode nine.lza nine.out");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "kvpack: nine.lza: stream announces 268435456 bytes, implausible for its 9 bytes (at most "
+              "693)\n");
+    EXPECT_FALSE(exists("nine.out"));
+
+    auto installer = installerOf({{"a.txt", std::vector<uint8_t>(5000, 'a')}});
+    const size_t stream = testimages::expectedEnd({}) + setup::kPackageHeaderSize;
+    testimages::put32(installer, stream, 0xFFFFFFFF);
+    // The CRC is made good again over the hostile stream.
+    const auto block =
+        setup::readPackage(*std::make_unique<setup::MemoryReader>(installer.data(), installer.size()),
+                           testimages::expectedEnd({}));
+    const auto header = setup::makePackageHeader(block.data);
+    std::copy(header.begin(), header.end(), installer.begin() + testimages::expectedEnd({}));
+    write("hostile.exe", installer);
+    run = kvpack("verify hostile.exe");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("stream announces 4294967295 bytes, implausible for"), std::string::npos)
+        << run.err;
+}
+
+TEST_F(KvpackCli, NothingFromAFileReachesTheTerminalRaw)
+{
+    const std::string hostile("a\nb\x1b[2J\x00"
+                              "c\xC2\x9B",
+                              11);
+    write("names.exe", installerOf({{hostile, {1}}}));
+    const Outcome run = kvpack("verify names.exe");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(
+        run.err,
+        "kvpack: names.exe: item 0 \"a\\nb\\x1b[2J\\x00c\\u009b\": item names must be printable ASCII\n");
+    EXPECT_EQ(lines(run.err), 1u);
+}
+
+TEST_F(KvpackCli, RulesAReleaseEngineerExpects)
+{
+    write("stub.exe", testimages::makeImage({}));
+    write("item.txt", testimages::bytesOf("item"));
+    write("-dash.txt", testimages::bytesOf("dash"));
+    write("a=b.txt", testimages::bytesOf("equals"));
+    write("empty.txt", {});
+
+    struct Case {
+        const char* items;
+        int status;
+        const char* err; // a part of stderr; empty: none at all
+        const char* listed;
+    } const cases[] = {
+        {"-- -dash.txt", 0, "", "-dash.txt"},
+        {"./a=b.txt", 0, "", "a=b.txt"},
+        {"c.txt=a=b.txt", 0, "", "c.txt"},
+        {"item.txt empty.txt", 0, "warning: item \"empty.txt\": empty.txt is empty", "empty.txt"},
+        {"item.txt ITEM.TXT=item.txt", 1, "items \"item.txt\" and \"ITEM.TXT\" differ only in case", ""},
+        {"item.txt item.txt", 1, "item \"item.txt\" appears twice", ""},
+        {"COM0=item.txt", 1, "reserved device name", ""},
+        {"CONOUT$=item.txt", 1, "reserved device name", ""},
+        {"-dash.txt", 2, "unknown option or missing value: -dash.txt", ""},
+    };
+    for (const Case& c : cases) {
+        fs::remove(mDir / "out.exe");
+        const Outcome run = kvpack(std::string("build --stub stub.exe -o out.exe ") + c.items);
+        EXPECT_EQ(run.status, c.status) << c.items << ": " << run.err;
+        if (*c.err == 0)
+            EXPECT_EQ(run.err, "") << c.items;
+        else
+            EXPECT_NE(run.err.find(c.err), std::string::npos) << c.items << ": " << run.err;
+        if (c.status == 0)
+            EXPECT_NE(kvpack("list out.exe").out.find(c.listed), std::string::npos) << c.items;
+        else
+            EXPECT_FALSE(exists("out.exe")) << c.items;
+    }
+    const std::string help = kvpack("--help").out;
+    EXPECT_NE(help.find("./a=b.txt"), std::string::npos);
+    EXPECT_NE(help.find("'--' ends the options"), std::string::npos);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 using namespace kvpack;
@@ -170,4 +171,72 @@ TEST(KvpackVerify, HostileContentBehindAGoodCrc)
     EXPECT_NE(inspectPayload(setup::buildPayload({{"..", {1}}})).find("not a file name"), std::string::npos);
     EXPECT_NE(inspectPayload({}).find("no directory size"), std::string::npos);
     EXPECT_NE(inspectStream({0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4}).find("implausible"), std::string::npos);
+}
+
+namespace {
+
+// An installer laid out straight from the format, past every check build makes: the stub, the
+// package header, the stream; `textSize` replaces the stream's length field when given.
+std::vector<uint8_t> installerOf(const std::vector<PackageItem>& items, std::optional<uint32_t> textSize = {})
+{
+    const auto payload = setup::buildPayload(items);
+    auto stream = lzari::encode(payload.data(), payload.size());
+    if (textSize)
+        testimages::put32(stream, 0, *textSize);
+    auto file = stub();
+    const auto header = setup::makePackageHeader(stream);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), stream.begin(), stream.end());
+    file.insert(file.end(), 32, 0); // a tiny stream needs something behind it to pass the header checks
+    return file;
+}
+
+} // namespace
+
+TEST(KvpackBuild, NamesThatWouldInstallOntoOneFileAreRefusedAndWarnedAbout)
+{
+    struct Case {
+        std::vector<PackageItem> items;
+        const char* clash; // empty: none
+    } const cases[] = {
+        {{{"a.txt", {1}}, {"b.txt", {2}}}, ""},
+        {{{"a.txt", {1}}, {"a.txt", {2}}}, "item \"a.txt\" appears twice"},
+        {{{"Setup.ini", {1}}, {"x", {2}}, {"SETUP.INI", {3}}},
+         "items \"Setup.ini\" and \"SETUP.INI\" differ only in case"},
+        {{{"a.txt", {}}, {"A.TXT", {1}}}, ""}, // an item without a body installs no file
+    };
+    for (const Case& c : cases) {
+        const BuildResult result = buildInstaller(stub(), c.items, {});
+        const InstallerReport report = inspectInstaller(installerOf(c.items), true);
+        ASSERT_TRUE(report.ok()) << report.problem;
+        if (*c.clash == 0) {
+            EXPECT_EQ(result.problem, "");
+            EXPECT_TRUE(report.warnings.empty());
+            continue;
+        }
+        EXPECT_EQ(result.problem,
+                  std::string(c.clash) + ": the setup program would install both onto one file");
+        ASSERT_EQ(report.warnings.size(), 1u);
+        EXPECT_EQ(report.warnings[0],
+                  std::string(c.clash) + ": the setup program installs both onto one file");
+    }
+}
+
+TEST(KvpackVerify, LengthFieldsBeyondWhatTheStreamCanHoldAreRefusedWithTheFigures)
+{
+    const std::vector<PackageItem> items{{"a.txt", std::vector<uint8_t>(100000, 'a')}, {"b.bin", {1, 2, 3}}};
+    const auto honest = inspectInstaller(installerOf(items), true);
+    ASSERT_TRUE(honest.ok()) << honest.problem;
+    const uint64_t streamSize = honest.package.data.size();
+    const uint64_t plausible = lzari::plausibleTextSize(streamSize);
+    for (const uint64_t claimed : {uint64_t{0xFFFFFFFF}, uint64_t{256} << 20, plausible + 1}) {
+        const auto report = inspectInstaller(installerOf(items, uint32_t(claimed)), true);
+        EXPECT_EQ(report.problem, "stream announces " + std::to_string(claimed) + " bytes, implausible for " +
+                                      std::to_string(streamSize) + " compressed bytes (at most " +
+                                      std::to_string(plausible) + ")");
+        EXPECT_TRUE(report.payload.empty()); // refused before a byte is decoded
+    }
+    // Up to the bound the stream is decoded; what its 1-bits then say fails a later check.
+    EXPECT_NE(
+        inspectInstaller(installerOf(items, uint32_t(plausible)), true).problem.find("stream announces"), 0u);
 }

@@ -3,11 +3,14 @@
 #include "platform/Bytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/trace/TraceTestFile.h"
+#include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <sstream>
 
@@ -30,7 +33,6 @@ Outcome runKvtrace(const std::vector<std::string>& args)
     const int status = kvtrace::run(args, out);
     return {status, out.str(), testing::internal::GetCapturedStderr()};
 }
-
 
 // Four records of two processes, one of them UTF-16 with a record name and a high-resolution time.
 TestFile sampleRing()
@@ -158,7 +160,7 @@ TEST(Kvtrace, ForeignMissingFilesAndUsage)
     EXPECT_EQ(runKvtrace({"dump", tiny}).err, "kvtrace: " + tiny + ": file too short for a trace header\n");
     const Outcome missing = runKvtrace({"dump", "/nonexistent/x.kvl"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "kvtrace: /nonexistent/x.kvl: cannot open: No such file or directory\n");
+    EXPECT_EQ(missing.err, "kvtrace: /nonexistent/x.kvl: no such file\n");
 
     // Each command line split at its blanks.
     for (const std::string line : {"", "frobnicate", "dump", "dump a b", "dump --level high a", "dump --pid",
@@ -173,4 +175,95 @@ TEST(Kvtrace, ForeignMissingFilesAndUsage)
             EXPECT_NE(run.err.find("Try 'kvtrace --help'."), std::string::npos) << line;
         }
     }
+}
+
+TEST(Kvtrace, NothingFromARecordReachesTheTerminalRaw)
+{
+    // A module that would clear the screen and forge a line, an OSC title in the text, and a C1
+    // control (NEL, U+0085, from the Latin-1 byte 0x85).
+    TestFile f(4096);
+    f.write(TraceStrings8{"A\x1b[2J\nB", "cat\x7f", "x\x1b]0;pwned\x07 y\x85z\n", "n\r"});
+    TempFolder dir;
+    const std::string path = dir.write("a.kvl", f.bytes);
+
+    Outcome run = runKvtrace({"dump", path});
+    EXPECT_EQ(run.out, "2026-12-05 09:07:03.005 L2 pid=100 tid=7 #1 A\\x1b[2J\\nB@n\\r: "
+                       "x\\x1b]0;pwned\\x07 y\\u0085z\n");
+    run = runKvtrace({"dump", "--json", path});
+    EXPECT_NE(run.out.find("\"module\":\"A\\u001b[2J\\nB@n\\r\",\"category\":\"cat\\u007f\","
+                           "\"text\":\"x\\u001b]0;pwned\\u0007 y\\u0085z\\n\""),
+              std::string::npos)
+        << run.out;
+    for (const std::string& out : {runKvtrace({"dump", path}).out, run.out}) {
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
+        EXPECT_EQ(out.find('\x1b'), std::string::npos);
+        EXPECT_EQ(out.find("\xC2\x85"), std::string::npos);
+    }
+}
+
+TEST(Kvtrace, EscapingOfLinesMadeFromFileContents)
+{
+    struct Case {
+        std::string in, text, json;
+    } const cases[] = {
+        {"plain text", "plain text", "plain text"},
+        {"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
+         "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td", "a\\nb\\rc\\td"},
+        {std::string("nul\0cut", 7), "nul\\x00cut", "nul\\u0000cut"},
+        {"esc\x1b[2J del\x7f", "esc\\x1b[2J del\\x7f", "esc\\u001b[2J del\\u007f"},
+        {"c1 \xC2\x80 \xC2\x9B \xC2\x9F \xC2\xA0", "c1 \\u0080 \\u009b \\u009f \xC2\xA0",
+         "c1 \\u0080 \\u009b \\u009f \xC2\xA0"},
+        {"raw \x9B \xE9t\xE9 \xC0\xAF \xED\xA0\x80 cut\xE4\xB8",
+         "raw \\x9b \\xe9t\\xe9 \\xc0\\xaf \\xed\\xa0\\x80 cut\\xe4\\xb8",
+         "raw \\ufffd \\ufffdt\\ufffd \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd cut\\ufffd\\ufffd"},
+        {"quote\" back\\", "quote\" back\\", "quote\\\" back\\\\"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cli::printable(c.in), c.text);
+        std::string json;
+        cli::appendJsonEscaped(json, c.in);
+        EXPECT_EQ(json, c.json);
+    }
+}
+
+TEST(Kvtrace, AnyFileNameAndOnlyRegularFilesAreRead)
+{
+    TempFolder dir(u8" tr\u00e0ce \u4e2d\u6587");
+    const TestFile ring = sampleRing();
+    for (const char* name :
+         {u8"tr\u00e0ce.kvl", u8"\u0438\u043c\u044f \u0444\u0430\u0439\u043b\u0430.kvl", "-dash.kvl"}) {
+        const std::string path = dir.write(name, ring.bytes);
+        const Outcome run = runKvtrace({"info", "--", path});
+        EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+        EXPECT_EQ(run.out.rfind("file:               " + path + "\n", 0), 0u) << run.out;
+    }
+    EXPECT_EQ(runKvtrace({"dump", "--", dir.utf8("-dash.kvl")}).status, 0);
+
+    // A folder is refused by name; a large sparse file is judged by its header alone, without
+    // being read, and one beyond the format's 32-bit sizes is refused before that.
+    fs::create_directory(dir.file("folder"));
+    {
+        std::ofstream(dir.file("big.kvl"));
+    }
+    fs::resize_file(dir.file("big.kvl"), uint64_t{2} << 30);
+    {
+        std::ofstream(dir.file("huge.kvl"));
+    }
+    fs::resize_file(dir.file("huge.kvl"), uint64_t{5} << 30);
+    struct Case {
+        const char* name;
+        const char* problem;
+    } const cases[] = {
+        {"folder", "is a folder, not a file"},
+        {"big.kvl", "not a trace file"},
+        {"huge.kvl", "too large for a trace file"},
+        {"missing.kvl", "no such file"},
+    };
+    for (const Case& c : cases)
+        for (const char* command : {"dump", "info"}) {
+            const Outcome run = runKvtrace({command, dir.utf8(c.name)});
+            EXPECT_EQ(run.status, 1) << c.name;
+            EXPECT_EQ(run.err, "kvtrace: " + dir.utf8(c.name) + ": " + c.problem + "\n");
+        }
 }

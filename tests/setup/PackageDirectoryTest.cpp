@@ -130,11 +130,13 @@ TEST(PackageDirectory, HostileCountersYieldAnEmptyTable)
 
 TEST(PackageDirectory, ItemNamesMustBePlainWindowsFileNames)
 {
-    for (const char* ok :
-         {"extaction.bin", "OrvaneKavariStart.exe", "a b.txt", "CONSOLE.txt", "com0", "LPT10"})
+    for (const char* ok : {"extaction.bin", "OrvaneKavariStart.exe", "a b.txt", "CONSOLE.txt", "com", "LPT10",
+                           "CONIN", "clock"})
         EXPECT_EQ(itemNameProblem(ok, true), "") << ok;
     EXPECT_EQ(itemNameProblem(".", false), "");
-    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "c:x", "x.", "x ", "CON", "nul.txt", "Com1",
-                            "lpt9.log", "aux .txt", "tab\there", "caf\xC3\xA9", "what?"})
+    for (const char* bad :
+         {"",     ".",        "..",     "a/b",         "a\\b",     "c:x",       "x.",          "x ",
+          "CON",  "nul.txt",  "Com1",   "lpt9.log",    "aux .txt", "tab\there", "caf\xC3\xA9", "what?",
+          "com0", "LPT0.txt", "CONIN$", "conout$.log", "Clock$"})
         EXPECT_NE(itemNameProblem(bad, true), "") << bad;
 }

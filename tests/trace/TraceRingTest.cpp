@@ -143,3 +143,27 @@ TEST(TraceRing, SaveHookRunsBeforeRecordsAreDropped)
     ASSERT_EQ(hook.copies.size(), 1u);
     EXPECT_EQ(readAll(hook.copies[0]).records.size(), 25u) << "the copy holds the whole ring before the wrap";
 }
+
+TEST(TraceRing, AHeaderChangedDuringACallNeverMovesTheWriteOutside)
+{
+    // Another process scribbling on the header while the save hook runs: a file size past the
+    // bytes given, with counters that agree with it and a write offset beyond the end.
+    TestFile file(1600);
+    struct Hook : TraceSaveHook {
+        bool checkIfNeedSaveLogFile(uint32_t) override
+        {
+            platform::store32(file + header_offset::kFileSize, 1u << 30);
+            platform::store32(file + header_offset::kWriteOffset, 2000);
+            platform::store32(file + header_offset::kFreeBytes, (1u << 30) - 2000);
+            return false;
+        }
+        void SaveLogFile() override {}
+        uint8_t* file = nullptr;
+    } hook;
+    hook.file = file.bytes.data();
+    for (int i = 0; i < 26; ++i)
+        ASSERT_EQ(file.write("abc", &hook), TraceWriteResult::Written) << "record " << i;
+    // The vector holds exactly the file's bytes, so ASan catches a write past them; the ring
+    // went on inside the size it read at the call's start.
+    EXPECT_LE(file.header().writeOffset, 1600u);
+}

@@ -67,6 +67,15 @@ BuildResult buildInstaller(const std::vector<uint8_t>& stub, const std::vector<s
             return result;
         }
     }
+    std::vector<std::string> names;
+    for (const auto& item : items)
+        if (!item.body.empty())
+            names.push_back(item.name);
+    const auto clashes = duplicateNames(names);
+    if (!clashes.empty()) {
+        result.problem = clashes.front() + ": the setup program would install both onto one file";
+        return result;
+    }
     uint32_t imageEnd = 0;
     const std::string stubIssue = stubProblem(stub, options, imageEnd);
     if (!stubIssue.empty()) {
@@ -74,13 +83,16 @@ BuildResult buildInstaller(const std::vector<uint8_t>& stub, const std::vector<s
         return result;
     }
 
-    std::vector<uint8_t> payload;
-    try {
-        payload = setup::buildPayload(items);
-    } catch (const std::length_error& e) {
-        result.problem = e.what();
+    // The payload's size as the layout counts it: bodies, then 12 bytes and the name per entry, 8 more.
+    uint64_t payloadSize = 8;
+    for (const auto& item : items)
+        payloadSize += item.body.size() + 12 + item.name.size();
+    if (payloadSize > 0xFFFFFFFF) {
+        result.problem = "the payload would exceed 4 GiB";
         return result;
     }
+    // One that fits the format but not this system's memory throws, for the caller to report.
+    const std::vector<uint8_t> payload = setup::buildPayload(items);
     const auto stream =
         lzari::encode(payload.data(), payload.size(),
                       options.fast ? lzari::EncodeLevel::greedy : lzari::EncodeLevel::best, progress);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 namespace kvpack {
 
@@ -85,15 +86,29 @@ void checkDirectory(InstallerReport& r)
         if (entry.Size != 0)
             sawItem = true;
     }
+    std::vector<std::string> names;
+    for (uint32_t i : processingOrder(r.directory))
+        if (r.directory.pFile[i].Size != 0)
+            names.push_back(r.directory.pFile[i].szFileName);
+    for (const std::string& clash : duplicateNames(names))
+        r.warnings.push_back(clash + ": the setup program installs both onto one file");
 }
 
 } // namespace
 
-uint64_t payloadLimit(uint64_t streamSize)
+std::vector<std::string> duplicateNames(const std::vector<std::string>& names)
 {
-    // The adaptive model lets a long run cost a small fraction of a bit per byte, so no ratio is
-    // truly impossible; this bound is generous for real packages and still keeps memory sane.
-    return std::min<uint64_t>(0xFFFFFFFF, std::max<uint64_t>(uint64_t(256) << 20, streamSize * 2048));
+    std::vector<std::string> clashes;
+    std::map<std::string, std::string> seen; // lowercase name -> the first name given
+    for (const std::string& name : names) {
+        const auto [at, fresh] = seen.emplace(lowercase(name), name);
+        if (fresh)
+            continue;
+        clashes.push_back(at->second == name
+                              ? "item \"" + name + "\" appears twice"
+                              : "items \"" + at->second + "\" and \"" + name + "\" differ only in case");
+    }
+    return clashes;
 }
 
 std::vector<uint32_t> processingOrder(const setup::PackageHeader& directory)
@@ -104,10 +119,10 @@ std::vector<uint32_t> processingOrder(const setup::PackageHeader& directory)
     return order;
 }
 
-InstallerReport inspectInstaller(const std::vector<uint8_t>& file, bool decode, const Progress& progress)
+InstallerReport inspectInstaller(const uint8_t* data, size_t size, bool decode, const Progress& progress)
 {
     InstallerReport r;
-    setup::MemoryReader reader(file.data(), file.size());
+    setup::MemoryReader reader(data, size);
     r.imageEnd = setup::computeImageEnd(reader);
     r.package = setup::readPackage(reader, r.imageEnd.offset);
     if (r.package.check != setup::PackageCheck::Ok) {
@@ -131,9 +146,11 @@ InstallerReport inspectInstaller(const std::vector<uint8_t>& file, bool decode, 
         return r;
     }
     r.textSize = platform::load32(stream.data());
-    if (r.textSize > payloadLimit(stream.size())) {
+    const uint64_t plausible = lzari::plausibleTextSize(stream.size());
+    if (r.textSize > plausible) {
         r.problem = "stream announces " + std::to_string(r.textSize) + " bytes, implausible for " +
-                    std::to_string(stream.size()) + " compressed bytes";
+                    std::to_string(stream.size()) + " compressed bytes (at most " +
+                    std::to_string(plausible) + ")";
         return r;
     }
     r.payload = lzari::decode(stream.data(), stream.size(), r.textSize, progress);

@@ -27,12 +27,20 @@ struct InstallerReport {
 
 // Checks the header and CRC; with `decode`, also decodes the stream and checks the directory and
 // every item in it. Stops at the first failed check, which `problem` names.
-InstallerReport inspectInstaller(const std::vector<uint8_t>& file, bool decode,
+// The length field must lie within what the stream's bits can plausibly yield
+// (lzari::plausibleTextSize), so a hostile one never makes the decoder run on its own 1-bits.
+// Reads only [data, data + size).
+InstallerReport inspectInstaller(const uint8_t* data, size_t size, bool decode,
                                  const Progress& progress = {});
+inline InstallerReport inspectInstaller(const std::vector<uint8_t>& file, bool decode,
+                                        const Progress& progress = {})
+{
+    return inspectInstaller(file.data(), file.size(), decode, progress);
+}
 
-// The largest payload a stream of `streamSize` bytes is believed to hold; bounds what a hostile
-// length field can make the decoder produce.
-uint64_t payloadLimit(uint64_t streamSize);
+// Names that the setup program would install onto one file: the same name, or names that differ
+// only in case. One text per clash, naming both entries.
+std::vector<std::string> duplicateNames(const std::vector<std::string>& names);
 
 // Entry numbers in the order the setup program processes them: Count-1 down to 0.
 std::vector<uint32_t> processingOrder(const setup::PackageHeader& directory);

@@ -4,6 +4,7 @@
 #include "tools/common/Cli.h"
 
 #include <ostream>
+#include <utility>
 
 namespace kvtrace {
 
@@ -22,6 +23,12 @@ const Command kCommands[] = {
     {"info", "print a trace file's header and whether the file is damaged", infoCommand},
 };
 
+std::vector<PlatformCommand>& platformTable()
+{
+    static std::vector<PlatformCommand> table;
+    return table;
+}
+
 void printHelp(std::ostream& out)
 {
     out << "Usage: kvtrace COMMAND [OPTIONS] FILE\n"
@@ -29,11 +36,18 @@ void printHelp(std::ostream& out)
            "Commands:\n";
     for (const Command& c : kCommands)
         out << "  " << c.name << std::string(8 - std::string(c.name).size(), ' ') << c.summary << "\n";
+    for (const PlatformCommand& c : platformTable())
+        out << "  " << c.name << std::string(8 - std::string(c.name).size(), ' ') << c.summary << "\n";
     out << "\nRun 'kvtrace COMMAND --help' for a command's options.\n"
            "Exit status: 0 done, 1 the file cannot be read or is damaged, 2 usage error.\n";
 }
 
 } // namespace
+
+void registerPlatformCommands(std::vector<PlatformCommand> commands)
+{
+    platformTable() = std::move(commands);
+}
 
 int run(const std::vector<std::string>& args, std::ostream& out)
 {
@@ -44,6 +58,11 @@ int run(const std::vector<std::string>& args, std::ostream& out)
         return cli::kExitOk;
     }
     for (const Command& c : kCommands) {
+        if (args[0] == c.name)
+            return cli::guarded(
+                kTool, [&]() { return c.run(std::vector<std::string>(args.begin() + 1, args.end()), out); });
+    }
+    for (const PlatformCommand& c : platformTable()) {
         if (args[0] == c.name)
             return c.run(std::vector<std::string>(args.begin() + 1, args.end()), out);
     }

@@ -24,8 +24,11 @@ const char kDumpHelp[] =
     "  --module NAME   only records of this module, case ignored\n"
     "  --pid N         only records of this process\n"
     "  --grep TEXT     only records whose text contains TEXT\n"
-    "  --help          this text\n\n"
+    "  --help          this text\n"
+    "  --              ends the options: FILE may then start with '-'\n\n"
     "A record whose writer had not finished it is shown as such when no filter is given.\n"
+    "Control characters in a record's strings are escaped (\\n, \\x1b, \\u0085), so no record\n"
+    "can move the cursor or forge a line.\n"
     "Exit status: 0 done; 1 the file cannot be read, is not a trace file, or is damaged\n"
     "(what can be read is printed first); 2 usage error.\n";
 
@@ -122,8 +125,17 @@ int dumpCommand(const std::vector<std::string>& args, std::ostream& out)
     RecordFilter filter;
     bool json = false;
     std::vector<std::string> files;
+    bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (optionsEnded) {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (arg == "--help") {
             out << kDumpHelp;
             return cli::kExitOk;
@@ -163,13 +175,14 @@ int dumpCommand(const std::vector<std::string>& args, std::ostream& out)
             filter.processId = number;
         }
     }
-    std::vector<uint8_t> bytes;
-    if (const int status = loadCommandFile(files, bytes); status != cli::kExitOk)
+    platform::MappedFile file;
+    if (const int status = openCommandFile(files, file); status != cli::kExitOk)
         return status;
     const std::string& path = files[0];
-    const auto header = trace::readTraceHeader(bytes.data(), bytes.size());
+    const size_t size = static_cast<size_t>(file.size());
+    const auto header = trace::readTraceHeader(file.data(), size);
     DumpVisitor visitor(out, filter, json, header ? header->recordCount : 0);
-    const trace::TraceReadResult result = trace::readTraceFile(bytes.data(), bytes.size(), &visitor);
+    const trace::TraceReadResult result = trace::readTraceFile(file.data(), size, &visitor);
     visitor.flush();
     out.flush();
     return reportFileState(path, result);

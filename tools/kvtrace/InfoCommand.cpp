@@ -12,7 +12,7 @@ int reportFileState(const std::string& path, const trace::TraceReadResult& resul
 
 namespace {
 
-const char kInfoHelp[] = "Usage: kvtrace info FILE\n"
+const char kInfoHelp[] = "Usage: kvtrace info [--] FILE\n"
                          "Prints a trace file's header fields, the state of its ring and what, if\n"
                          "anything, is damaged in it.\n"
                          "Exit status: 0 a good trace file; 1 the file cannot be read, is not a trace\n"
@@ -28,7 +28,16 @@ void line(std::ostream& out, const char* label, const std::string& value)
 int infoCommand(const std::vector<std::string>& args, std::ostream& out)
 {
     std::vector<std::string> files;
+    bool optionsEnded = false;
     for (const std::string& arg : args) {
+        if (optionsEnded) {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (arg == "--help") {
             out << kInfoHelp;
             return cli::kExitOk;
@@ -37,17 +46,18 @@ int infoCommand(const std::vector<std::string>& args, std::ostream& out)
             return cli::usageError(kTool, "unknown option '" + arg + "'");
         files.push_back(arg);
     }
-    std::vector<uint8_t> bytes;
-    if (const int status = loadCommandFile(files, bytes); status != cli::kExitOk)
+    platform::MappedFile file;
+    if (const int status = openCommandFile(files, file); status != cli::kExitOk)
         return status;
     const std::string& path = files[0];
-    const trace::TraceReadResult result = trace::readTraceFile(bytes.data(), bytes.size(), nullptr);
+    const trace::TraceReadResult result =
+        trace::readTraceFile(file.data(), static_cast<size_t>(file.size()), nullptr);
     if (result.header != trace::HeaderCheck::Valid)
         return reportFileState(path, result);
 
     const trace::TraceFileHeader& h = result.fields;
     using std::to_string;
-    line(out, "file:", path);
+    line(out, "file:", cli::printable(path));
     line(out, "format version:", to_string(h.version));
     line(out, "file size:",
          to_string(result.actualSize) + " bytes" +
@@ -68,7 +78,7 @@ int infoCommand(const std::vector<std::string>& args, std::ostream& out)
         line(out, "unfinished records:", to_string(result.incomplete));
     line(out, "state:", result.damaged() ? "damaged" : "good");
     for (const std::string& p : result.problems)
-        line(out, "problem:", p);
+        line(out, "problem:", cli::printable(p));
     out.flush();
     return reportFileState(path, result);
 }

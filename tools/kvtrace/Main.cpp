@@ -8,6 +8,7 @@
 int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
+    kvtrace::registerPlatformCommands(kvtrace::platformCommands());
     const int status = kvtrace::run(platform::commandLineArguments(argc, argv), std::cout);
     std::cout.flush();
     return status;

@@ -2,6 +2,8 @@
 // functions (which differ between platforms) are involved.
 #include "tools/kvtrace/RecordFormat.h"
 
+#include "tools/common/Cli.h"
+
 namespace kvtrace {
 
 namespace {
@@ -30,32 +32,6 @@ void appendNumber(std::string& out, uint64_t value)
     } while (value != 0);
     while (n > 0)
         out += digits[--n];
-}
-
-void appendEscapedControl(std::string& out, unsigned char c, bool json)
-{
-    static const char kHex[] = "0123456789abcdef";
-    switch (c) {
-    case '\n':
-        out += "\\n";
-        return;
-    case '\r':
-        out += "\\r";
-        return;
-    case '\t':
-        out += "\\t";
-        return;
-    case '\b':
-        out += "\\b";
-        return;
-    case '\f':
-        out += "\\f";
-        return;
-    default:
-        out += json ? "\\u00" : "\\x";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
 }
 
 } // namespace
@@ -104,24 +80,6 @@ void appendTime(std::string& out, uint32_t seconds, uint16_t milliseconds, bool 
         out += 'Z';
 }
 
-void appendJsonEscaped(std::string& out, const std::string& text)
-{
-    // Runs of characters that need no escape are appended whole: most text is such a run.
-    size_t runStart = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out.append(text, runStart, i - runStart);
-        runStart = i + 1;
-        if (c < 0x20)
-            appendEscapedControl(out, c, true);
-        else
-            out += c == '"' ? "\\\"" : "\\\\";
-    }
-    out.append(text, runStart, text.size() - runStart);
-}
-
 void appendTextLine(std::string& out, const trace::TraceRecordView& record, const RecordStrings& strings)
 {
     appendTime(out, record.seconds, record.milliseconds, false);
@@ -134,18 +92,12 @@ void appendTextLine(std::string& out, const trace::TraceRecordView& record, cons
     out += " #";
     appendNumber(out, record.sequence);
     out += ' ';
-    out += strings.module;
+    cli::appendPrintable(out, strings.module);
     out += ": ";
     size_t length = strings.text.size();
     while (length > 0 && (strings.text[length - 1] == '\n' || strings.text[length - 1] == '\r'))
         --length;
-    for (size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(strings.text[i]);
-        if (c < 0x20 || c == 0x7F)
-            appendEscapedControl(out, c, false);
-        else
-            out += strings.text[i];
-    }
+    cli::appendPrintable(out, std::string_view(strings.text).substr(0, length));
     out += '\n';
 }
 
@@ -162,13 +114,13 @@ void appendJsonLine(std::string& out, const trace::TraceRecordView& record, cons
     out += ",\"level\":";
     appendNumber(out, record.level);
     out += ",\"module\":\"";
-    appendJsonEscaped(out, strings.module);
+    cli::appendJsonEscaped(out, strings.module);
     out += "\",\"category\":\"";
-    appendJsonEscaped(out, strings.category);
+    cli::appendJsonEscaped(out, strings.category);
     out += "\",\"text\":\"";
-    appendJsonEscaped(out, strings.text);
+    cli::appendJsonEscaped(out, strings.text);
     out += "\",\"name\":\"";
-    appendJsonEscaped(out, strings.name);
+    cli::appendJsonEscaped(out, strings.name);
     out += '"';
     if (record.hasHighResTime) {
         out += ",\"hr_time_us\":";

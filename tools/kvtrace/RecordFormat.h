@@ -21,9 +21,6 @@ struct RecordStrings {
 // "2026-12-05 09:07:03.123" (iso = false) or "2026-12-05T09:07:03.123Z" (iso = true), UTC.
 void appendTime(std::string& out, uint32_t seconds, uint16_t milliseconds, bool iso);
 
-// Appends `text` as the body of a JSON string: quotes, backslashes and control characters escaped.
-void appendJsonEscaped(std::string& out, const std::string& text);
-
 // "TIME Llevel pid=P tid=T #seq MODULE: text" and a newline. Control characters in the text are
 // shown escaped so that one record stays one line; a line end at the text's end is dropped.
 void appendTextLine(std::string& out, const trace::TraceRecordView& record, const RecordStrings& strings);

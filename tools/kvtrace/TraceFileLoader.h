@@ -1,17 +1,20 @@
-// Reading a whole trace file into memory, with a progress bar for large files.
+// Opening the one trace file a command reads: a regular file, mapped read-only, at most 4 GiB.
 #pragma once
 
-#include <cstdint>
+#include "platform/Host.h"
+
 #include <string>
 #include <vector>
 
 namespace kvtrace {
 
-// The file's bytes; on failure false and a short problem text ("cannot open: ...").
-bool loadTraceFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& problem);
+// Maps the file; on failure false and a short problem text ("is a folder, not a file", ...).
+// Only the pages the reader touches are read, so a large file that is not a trace file is
+// refused as fast as a small one.
+bool openTraceFile(const std::string& path, platform::MappedFile& file, std::string& problem);
 
-// Reads the one FILE a command takes. Returns cli::kExitOk with the bytes, or the exit status of
-// the usage error or failure, which is already reported.
-int loadCommandFile(const std::vector<std::string>& files, std::vector<uint8_t>& bytes);
+// Opens the one FILE a command takes. Returns cli::kExitOk with the file mapped, or the exit
+// status of the usage error or failure, which is already reported.
+int openCommandFile(const std::vector<std::string>& files, platform::MappedFile& file);
 
 } // namespace kvtrace

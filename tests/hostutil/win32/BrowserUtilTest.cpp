@@ -1,0 +1,256 @@
+// The browser plug-in folders against a real registry and real profile files: the uninstall keys
+// in their order, the fallback folder, Firefox's profiles.ini and compatibility.ini, the Mozilla
+// folder. Everything a test makes in the user's folders and keys is removed again.
+#include "hostutil/win32/BrowserUtil.h"
+
+#include "hostutil/win32/FileSystem.h"
+#include "logging/CaptureSink.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/win32/Win32Support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace hostutil;
+using namespace hostutil::browserUtil;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const wchar_t kChrome[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
+const wchar_t kChromium[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Chromium";
+
+std::string m(const std::wstring& path)
+{
+    return rlxutil::maskedValue(path);
+}
+
+// The four uninstall keys, which must not exist before the test; deleted at its end.
+class UninstallKeys {
+public:
+    UninstallKeys()
+    {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            for (const wchar_t* key : {kChrome, kChromium}) {
+                platform::win32::UniqueRegKey open;
+                mPreexisting |= RegOpenKeyExW(root, key, 0, KEY_READ, open.put()) == ERROR_SUCCESS;
+            }
+        }
+    }
+    ~UninstallKeys()
+    {
+        if (mPreexisting)
+            return;
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            for (const wchar_t* key : {kChrome, kChromium})
+                RegDeleteTreeW(root, key);
+        }
+    }
+    UninstallKeys(const UninstallKeys&) = delete;
+    UninstallKeys& operator=(const UninstallKeys&) = delete;
+
+    bool preexisting() const { return mPreexisting; }
+    static void set(HKEY root, const wchar_t* key, const std::wstring& location)
+    {
+        ASSERT_EQ(RegSetKeyValueW(root, key, L"InstallLocation", REG_SZ, location.c_str(),
+                                  static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+
+private:
+    bool mPreexisting = false;
+};
+
+// A folder of the user's that must not exist before the test, removed with everything in it.
+class UserFolder {
+public:
+    explicit UserFolder(const std::wstring& path) : mPath(path), mPreexisting(PathExists(path)) {}
+    ~UserFolder()
+    {
+        if (!mPreexisting)
+            clear();
+    }
+    UserFolder(const UserFolder&) = delete;
+    UserFolder& operator=(const UserFolder&) = delete;
+
+    bool preexisting() const { return mPreexisting; }
+    void clear() const
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(mPath, ignored);
+    }
+
+private:
+    std::wstring mPath;
+    bool mPreexisting;
+};
+
+void writeText(const std::wstring& path, const std::string& text)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
+}
+
+std::string narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
+TEST(HostUtilBrowser, ChromeFolderFromTheUninstallKeysInOrderOrLocalAppData)
+{
+    const UninstallKeys keys;
+    const std::wstring google = GetLocalAppDataFolder() + L"\\Google";
+    const UserFolder googleFolder(google);
+    if (keys.preexisting() || googleFolder.preexisting())
+        GTEST_SKIP() << "a browser is installed in this prefix";
+    const test_support::TempFolder folder;
+
+    const std::string none = "browserUtil>>ReadChromeInstallLocationFromRegister ===2";
+    {
+        const rlxutil::ScopedCaptureSink capture;
+        EXPECT_EQ(GetChromePathFromRegister(), L"");
+        EXPECT_EQ(capture.texts(), (Lines{"browserUtil>>GetChromePathFromRegister ===1", none, none, none,
+                                          none, "GetChromePathFromRegister ===2"}));
+        const std::wstring fallback = google + L"\\Chrome\\Application\\Plugins\\";
+        EXPECT_EQ(GetChromePluginPath(), fallback);
+        EXPECT_TRUE(PathExists(fallback));
+    }
+
+    // Each key added wins over those before it.
+    struct Step {
+        HKEY root;
+        const wchar_t* key;
+        std::wstring location;
+    };
+    const Step steps[] = {
+        {HKEY_LOCAL_MACHINE, kChromium, folder.wide("machine-chromium")},
+        {HKEY_CURRENT_USER, kChromium, folder.wide("user-chromium")},
+        {HKEY_LOCAL_MACHINE, kChrome, folder.wide("machine-chrome")},
+        {HKEY_CURRENT_USER, kChrome, folder.wide("user-chrome")},
+    };
+    for (const Step& step : steps) {
+        UninstallKeys::set(step.root, step.key, step.location);
+        EXPECT_EQ(GetChromePathFromRegister(), step.location);
+    }
+    {
+        const rlxutil::ScopedCaptureSink capture;
+        const std::wstring plugins = folder.wide("user-chrome") + L"\\Plugins\\";
+        EXPECT_EQ(GetChromePluginPath(), plugins);
+        EXPECT_TRUE(PathExists(plugins));
+        EXPECT_EQ(capture.texts(), (Lines{"browserUtil>>GetChromePathFromRegister ===1",
+                                          "browserUtil>>ReadChromeInstallLocationFromRegister ===1",
+                                          "browserUtil>>ReadChromeInstallLocationFromRegister === >1", none,
+                                          "browserUtil>>chrome, result=" + rlxutil::utf8Value(plugins)}));
+    }
+
+    // A value of any length is read whole.
+    const std::wstring longLocation = L"C:\\" + std::wstring(1500, L'x');
+    UninstallKeys::set(HKEY_CURRENT_USER, kChrome, longLocation);
+    EXPECT_EQ(GetChromePathFromRegister(), longLocation);
+}
+
+TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
+{
+    const std::wstring mozilla = GetRoamingAppDataFolder() + L"\\Mozilla\\";
+    const UserFolder mozillaFolder(mozilla);
+    if (mozillaFolder.preexisting())
+        GTEST_SKIP() << "Firefox is installed in this prefix";
+    const test_support::TempFolder apps;
+    const std::wstring firefox = mozilla + L"Firefox\\";
+    const std::wstring ini = firefox + L"profiles.ini";
+    for (int i = 1; i <= 2; ++i) {
+        writeText(firefox + L"Profiles\\p" + std::to_wstring(i) + L"\\compatibility.ini",
+                  "[Compatibility]\r\nLastAppDir=" + narrow(apps.wide("app" + std::to_string(i))) + "\r\n");
+    }
+    std::filesystem::create_directories(std::filesystem::path(firefox + L"Profiles\\p3"));
+    const std::wstring app1 = apps.wide("app1") + L"\\plugins\\";
+    const std::wstring app2 = apps.wide("app2") + L"\\plugins\\";
+
+    const auto profile = [](const std::string& name, const std::string& path, bool relative, bool isDefault) {
+        return "[" + name + "]\r\nName=" + name + "\r\nIsRelative=" + (relative ? "1" : "0") +
+               "\r\nPath=" + path + "\r\n" + (isDefault ? "Default=1\r\n" : "");
+    };
+    const std::string general = "[General]\r\nStartWithLastProfile=1\r\n";
+    // More section names than any fixed buffer holds, the default one last.
+    std::string many = general;
+    for (int i = 0; i < 300; ++i)
+        many += profile("ProfileWithAQuiteLongSectionName_" + std::to_string(i), "Profiles/p1", true, false);
+    many += profile("Chosen", narrow(firefox) + "Profiles\\p2", false, true);
+
+    struct Case {
+        const char* what;
+        std::string profiles;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"no profiles.ini", "", L""},
+        {"not started with the last profile",
+         "[General]\r\nStartWithLastProfile=0\r\n" + profile("Profile0", "Profiles/p1", true, true), L""},
+        {"two profiles, no default",
+         general + profile("Profile0", "Profiles/p1", true, false) +
+             profile("Profile1", "Profiles/p2", true, false),
+         L""},
+        {"one profile, relative, not marked", general + profile("Profile0", "Profiles/p1", true, false),
+         app1},
+        {"the same with its plug-in folder existing",
+         general + profile("Profile0", "Profiles/p1", true, false), app1},
+        {"many profiles, the default absolute", many, app2},
+        {"the default without compatibility.ini",
+         general + profile("Profile0", "Profiles/p1", true, false) +
+             profile("Profile1", "Profiles/p3", true, true),
+         L""},
+        {"the default without a path", general + profile("Profile0", "", false, true), L""},
+    };
+    for (const Case& c : cases) {
+        if (!c.profiles.empty())
+            writeText(ini, c.profiles);
+        EXPECT_EQ(GetFireFoxPluginPath(), c.expected) << c.what;
+        EXPECT_TRUE(c.expected.empty() || PathExists(c.expected)) << c.what;
+    }
+
+    std::filesystem::remove_all(std::filesystem::path(app1));
+    writeText(ini, general + profile("Profile0", "Profiles/p1", true, false));
+    {
+        const rlxutil::ScopedCaptureSink capture;
+        EXPECT_EQ(GetFireFoxPluginPath(), app1);
+        EXPECT_EQ(
+            capture.texts(),
+            (Lines{"browserUtil>>GetFireFoxPluginPath, strProfileDir=" + m(firefox),
+                   "csAllSections, csAllSections=General", "csAllSections, csAllSections=Profile0",
+                   "browserUtil>>GetFireFoxPlugInPathFromCompatibilityFile, strTemp=" + m(apps.wide("app1")),
+                   "browserUtil>>GetFireFoxPlugInPathFromCompatibilityFile 111, strTemp=" + m(app1),
+                   "browserUtil>>GetFireFoxPlugInPathFromCompatibilityFile, strPath=" + m(app1)}));
+    }
+
+    // The per-user Mozilla folder: its plugins\ folder, or the Mozilla folder itself when asked to
+    // make it; in the installer's order both calls give plugins\.
+    const std::wstring plugins = mozilla + L"plugins\\";
+    mozillaFolder.clear();
+    EXPECT_EQ(GetFireFoxAppDataPath(false), plugins);
+    EXPECT_TRUE(PathExists(plugins));
+    mozillaFolder.clear();
+    EXPECT_EQ(GetFireFoxAppDataPath(true), mozilla);
+    EXPECT_FALSE(PathExists(plugins));
+    mozillaFolder.clear();
+    EXPECT_EQ(GetFireFoxAppDataPath(false), plugins);
+    EXPECT_EQ(GetFireFoxAppDataPath(true), plugins);
+}
+
+TEST(HostUtilBrowser, ReadIniStringReadsValuesOfAnyLength)
+{
+    const test_support::TempFolder folder;
+    const std::wstring file = folder.wide("a.ini");
+    writeText(file, "[S]\r\nlong=" + std::string(5000, 'v') + "\r\nempty=\r\n");
+    std::wstring out = L"before";
+    EXPECT_TRUE(ReadIniString(file.c_str(), L"S", L"long", out));
+    EXPECT_EQ(out, std::wstring(5000, L'v'));
+    for (const wchar_t* key : {L"empty", L"missing", static_cast<const wchar_t*>(nullptr)})
+        EXPECT_FALSE(ReadIniString(file.c_str(), L"S", key, out));
+    EXPECT_EQ(out, L"");
+}

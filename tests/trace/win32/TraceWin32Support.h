@@ -1,0 +1,140 @@
+// What the Windows trace tests share: a store of their own (folder, settings key, instance),
+// diagnostics caught in memory, files read while others map them, and the helper program.
+#pragma once
+
+#include "platform/TextConvert.h"
+#include "platform/win32/Handle.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/win32/Win32Support.h"
+#include "trace/TraceReader.h"
+#include "trace/win32/TraceStore.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace trace_test {
+
+using platform::win32::UniqueFile;
+using platform::win32::UniqueHandle;
+
+// Every diagnostic line of every store that names caughtDiagnostics as its observer.
+inline std::mutex gDiagnosticsMutex;
+inline std::vector<std::wstring> gDiagnostics;
+inline void caughtDiagnostics(const wchar_t* line)
+{
+    std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
+    gDiagnostics.push_back(line);
+}
+inline size_t countDiagnostics(const std::wstring& line)
+{
+    std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
+    size_t n = 0;
+    for (const std::wstring& l : gDiagnostics)
+        n += l == line;
+    return n;
+}
+
+// A folder, a settings key and an instance name of the test's own.
+struct TraceSandbox {
+    test_support::TempFolder folder;
+    test_support::TempRegistryKey key;
+    std::wstring instance = test_support::uniqueObjectName(L"t");
+
+    trace::win32::TraceOptions options(uint32_t fileSize = 0) const
+    {
+        trace::win32::TraceOptions o;
+        o.instance = instance;
+        o.folder = folder.path().wstring();
+        o.settings.root = HKEY_CURRENT_USER;
+        o.settings.key = key.path();
+        o.fileSize = fileSize;
+        o.diagnostics = caughtDiagnostics;
+        return o;
+    }
+
+    void setValue(const wchar_t* name, const std::wstring& text) const
+    {
+        RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+
+    // The names of the trace files in the folder.
+    std::vector<std::wstring> traceFiles() const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        const platform::win32::UniqueFind find(
+            FindFirstFileW((folder.path().wstring() + L"\\kvrtra_*.kvl").c_str(), &data));
+        if (find) {
+            do
+                names.push_back(data.cFileName);
+            while (FindNextFileW(find.get(), &data));
+        }
+        return names;
+    }
+};
+
+// A file's bytes, read with every kind of sharing so that a mapped trace file can be read too.
+inline std::vector<uint8_t> readShared(const std::wstring& path)
+{
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<uint8_t> bytes;
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size))
+        return bytes;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes.empty() &&
+        !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+        bytes.clear();
+    bytes.resize(read);
+    return bytes;
+}
+
+// A record's fields in one comparable string: "L8 module|category|text|name".
+struct Collect : trace::TraceVisitor {
+    std::vector<trace::TraceRecordView> records;
+    std::vector<std::string> lines;
+    void record(const trace::TraceRecordView& r) override
+    {
+        records.push_back(r);
+        lines.push_back("L" + std::to_string(r.level) + " " + trace::traceTextToUtf8(r.module) + "|" +
+                        trace::traceTextToUtf8(r.category) + "|" + trace::traceTextToUtf8(r.text) + "|" +
+                        trace::traceTextToUtf8(r.name));
+    }
+};
+
+// The helper program beside the test program: trace_writer_helper.exe.
+inline std::wstring helperPath()
+{
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, n);
+    return path.substr(0, path.find_last_of(L'\\') + 1) + L"trace_writer_helper.exe";
+}
+
+inline UniqueHandle startHelper(const std::wstring& arguments)
+{
+    std::wstring command = L"\"" + helperPath() + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        return UniqueHandle();
+    const UniqueHandle thread(info.hThread);
+    return UniqueHandle(info.hProcess);
+}
+
+inline DWORD finish(const UniqueHandle& process, DWORD ms = 60000)
+{
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.get(), ms) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+} // namespace trace_test
