@@ -3,7 +3,7 @@
 # (quickly) when all is there.  --native-only skips the Windows cross compilers and Wine.
 set -euo pipefail
 
-pkgs=(cmake ninja-build g++ googletest)
+pkgs=(cmake ninja-build g++ googletest python3-pefile)
 [ "${1:-}" = "--native-only" ] || pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
 
 missing=()

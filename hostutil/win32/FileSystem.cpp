@@ -3,7 +3,9 @@
 
 #include "hostutil/DpxUtil.h"
 #include "hostutil/PathUtil.h"
+#include "hostutil/Version.h"
 #include "hostutil/win32/Registry.h"
+#include "peimage/win32/CFileMapping.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Security.h"
@@ -311,7 +313,8 @@ std::wstring GetRoamingAppDataFolder()
     const platform::win32::UniqueModule shell = platform::win32::loadSystemLibrary(L"shell32.dll");
     if (!shell)
         return {};
-    const auto getKnownFolderPath = platform::win32::lookUp<GetKnownFolderPath>(shell.get(), "SHGetKnownFolderPath");
+    const auto getKnownFolderPath =
+        platform::win32::lookUp<GetKnownFolderPath>(shell.get(), "SHGetKnownFolderPath");
     if (!getKnownFolderPath)
         return {};
     PWSTR text = nullptr;
@@ -362,6 +365,11 @@ std::wstring GetProductDataFolder()
 bool PathExists(const std::wstring& path)
 {
     return _waccess(path.c_str(), 0) == 0;
+}
+
+std::wstring GetFileVersion(const std::wstring& path)
+{
+    return GetFileVersion(path, peimage::win32::CFileMapping::make);
 }
 
 } // namespace hostutil

@@ -48,4 +48,8 @@ std::wstring GetProductDataFolder();
 
 bool PathExists(const std::wstring& path);
 
+// The file version of an executable file, read through the Win32 file mapping; empty when the
+// file cannot be read as an image or has no version resource.
+std::wstring GetFileVersion(const std::wstring& path);
+
 } // namespace hostutil

@@ -7,6 +7,7 @@
 #include "tools/common/Cli.h"
 #include "tools/kvpack/Build.h"
 #include "tools/kvpack/Installer.h"
+#include "tools/kvpack/ItemInfo.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -39,9 +40,11 @@ const char* const kHelp =
     "                      --fast     greedy matching: quicker, slightly larger\n"
     "                      --test-stub  accept a stub that is not PE32 (a 64-bit build for\n"
     "                                 tests under Wine); the package goes at its end\n"
-    "  list FILE           show the package and its items in processing order\n"
+    "  list FILE           show the package and its items in processing order, with the\n"
+    "                      machine and versions of each item that is an executable image\n"
     "  verify FILE         make every check the setup program makes, decode the payload and\n"
-    "                      check its directory and items; exit 1 naming the first failed check\n"
+    "                      check its directory and items; exit 1 naming the first failed check;\n"
+    "                      then name the items that are executable images, with their versions\n"
     "  extract [--force] FILE DIR\n"
     "                      write the items with a body into DIR; an existing file is replaced\n"
     "                      only with --force\n"
@@ -268,7 +271,8 @@ int commandList(const std::vector<std::string>& args)
     std::printf("\n%5s  %10s  %10s  %s\n", "entry", "offset", "size", "name");
     for (uint32_t i : kvpack::processingOrder(r.directory)) {
         const auto& e = r.directory.pFile[i];
-        std::printf("%5u  %10u  %10u  %s\n", i, e.Offset, e.Size, cli::printable(e.szFileName).c_str());
+        std::printf("%5u  %10u  %10u  %s%s\n", i, e.Offset, e.Size, cli::printable(e.szFileName).c_str(),
+                    kvpack::itemImageNote(r, i).c_str());
     }
     return cli::kExitOk;
 }
@@ -284,6 +288,8 @@ int commandVerify(const std::vector<std::string>& args)
         return cli::fail(kTool, path, r.problem);
     std::printf("%s: ok: package crc %s, %zu-byte payload, %u items\n", cli::printable(path).c_str(),
                 hex(r.package.uiCrc, 4).c_str(), r.payload.size(), r.directory.Count);
+    for (const auto& line : kvpack::imageLines(r))
+        std::printf("%s\n", cli::printable(line).c_str());
     return cli::kExitOk;
 }
 
