@@ -254,10 +254,7 @@ TEST_F(KvpackCli, OnlyRegularFilesAreReadAndNeverWholeBeforeTheyAreChecked)
 {
     ASSERT_EQ(mkfifo((mDir / "fifo").c_str(), 0600), 0);
     fs::create_directory(mDir / "folder");
-    {
-        std::ofstream(mDir / "huge");
-    }
-    fs::resize_file(mDir / "huge", (uint64_t{5} << 30) + 1); // sparse: no disk, no time
+    mFolder.sparse("huge", (uint64_t{5} << 30) + 1);
     const std::string huge = "5368709121 bytes, larger than ";
 
     struct Case {
