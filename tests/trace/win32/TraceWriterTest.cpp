@@ -202,7 +202,7 @@ TEST(TraceSaving, CollectorGetsNumberedCopiesUpToAHundredAndOne)
         EXPECT_FALSE(exists(102));
         EXPECT_GE(countDiagnostics(L"SaveLogFile more than 100 files\r\n"), before + 1);
         // A copy is a whole trace file as it was just before a wrap: full, not yet wrapped.
-        const auto copy = readShared(stem + L"~1.kvl");
+        const auto copy = box.folder.read(std::filesystem::path(stem).filename().u8string() + "~1.kvl");
         ASSERT_EQ(copy.size(), 8192u);
         const auto read = trace::readTraceFile(copy.data(), copy.size(), nullptr);
         EXPECT_FALSE(read.damaged());
