@@ -1,9 +1,6 @@
 // The kvpack program as people use it: exit codes, the one-line errors, and files round trip.
-#include "lzari/Codec.h"
 #include "setup/Crc16.h"
-#include "setup/PackageDirectory.h"
-#include "setup/PackageFormat.h"
-#include "tests/setup/TestImages.h"
+#include "tests/kvpack/Installers.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -29,22 +26,23 @@ struct Outcome {
 // Runs kvpack in a folder of the test's own, so that commands name files as people type them.
 class KvpackCli : public ::testing::Test {
 protected:
-    void write(const std::string& name, const std::vector<uint8_t>& bytes) const
-    {
-        mFolder.write(name, bytes);
-    }
-    std::vector<uint8_t> read(const std::string& name) const { return mFolder.read(name); }
-
     // Names as bytes, untouched: a path built from a narrow string is never converted.
-    void writeRaw(const std::string& name, const std::vector<uint8_t>& bytes) const
+    void write(const std::string& name, const std::vector<uint8_t>& bytes) const
     {
         std::ofstream(mDir / fs::path(name), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
-    std::vector<uint8_t> readRaw(const std::string& name) const
+    std::vector<uint8_t> read(const std::string& name) const
     {
         std::ifstream in(mDir / fs::path(name), std::ios::binary);
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // stub.exe, item.txt holding "hello", and setup.exe built from them.
+    void buildSample() const
+    {
+        write("stub.exe", testimages::makeImage({}));
+        write("item.txt", testimages::bytesOf("hello"));
+        ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
     }
     bool exists(const std::string& name) const
     {
@@ -95,46 +93,9 @@ protected:
 
 } // namespace
 
-TEST_F(KvpackCli, BuildListVerifyExtractRoundTrip)
-{
-    write("stub.exe", testimages::makeImage({}));
-    write("extaction.bin", testimages::bytesOf("Path=#currentappdata#\\Kavari\n"));
-    std::vector<uint8_t> program(300000);
-    for (size_t i = 0; i < program.size(); ++i)
-        program[i] = uint8_t((i * 7) ^ (i >> 9));
-    write("start.exe", program);
-
-    Outcome run =
-        kvpack("build --stub stub.exe -o setup.exe extaction.bin OrvaneKavariStart.exe=start.exe .=");
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-
-    run = kvpack("list setup.exe");
-    ASSERT_EQ(run.status, 0) << run.err;
-    const size_t configuration = run.out.find("extaction.bin");
-    ASSERT_NE(configuration, std::string::npos) << run.out;
-    EXPECT_LT(configuration, run.out.find("OrvaneKavariStart.exe")); // processing order
-    EXPECT_NE(run.out.find("300000"), std::string::npos);
-    EXPECT_EQ(kvpack("verify setup.exe").status, 0);
-
-    ASSERT_EQ(kvpack("extract setup.exe out").status, 0);
-    EXPECT_EQ(read("out/OrvaneKavariStart.exe"), program);
-    EXPECT_EQ(read("out/extaction.bin"), read("extaction.bin"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(mDir / "out"), fs::directory_iterator()), 2);
-
-    // The package stream alone, through the codec commands, and its CRC.
-    ASSERT_EQ(kvpack("lzari encode start.exe start.lza").status, 0);
-    ASSERT_EQ(kvpack("lzari decode start.lza start.out").status, 0);
-    EXPECT_EQ(read("start.out"), program);
-    write("check.txt", testimages::bytesOf("123456789"));
-    EXPECT_EQ(kvpack("crc check.txt").out, "0x374B\n");
-}
-
 TEST_F(KvpackCli, FailuresNameTheFileAndTheProblemOnOneLine)
 {
-    write("stub.exe", testimages::makeImage({}));
-    write("item.txt", testimages::bytesOf("hello"));
-    ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
+    buildSample();
     auto bytes = read("setup.exe");
     bytes.back() ^= 0xFF;
     write("damaged.exe", bytes);
@@ -171,19 +132,6 @@ TEST_F(KvpackCli, UsageErrorsAndHelp)
 
 namespace {
 
-// An installer laid out straight from the format, past the checks build makes.
-std::vector<uint8_t> installerOf(const std::vector<setup::PackageItem>& items)
-{
-    const auto payload = setup::buildPayload(items);
-    const auto stream = lzari::encode(payload.data(), payload.size());
-    auto file = testimages::makeImage({});
-    const auto header = setup::makePackageHeader(stream);
-    file.insert(file.end(), header.begin(), header.end());
-    file.insert(file.end(), stream.begin(), stream.end());
-    file.insert(file.end(), 32, 0);
-    return file;
-}
-
 std::string crcText(const std::vector<uint8_t>& bytes)
 {
     char text[16];
@@ -191,43 +139,59 @@ std::string crcText(const std::vector<uint8_t>& bytes)
     return text;
 }
 
-size_t lines(const std::string& text)
-{
-    return size_t(std::count(text.begin(), text.end(), '\n'));
-}
-
 } // namespace
 
-TEST_F(KvpackCli, AnyFileNameWorks)
+TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
 {
     // Several scripts, spaces, and bytes that are not UTF-8: each is the name of the file opened.
-    const char* const names[] = {"caf\xC3\xA9",
+    const char* const names[] = {"plain",
+                                 "caf\xC3\xA9",
                                  "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x90\x8D",
                                  "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD",
                                  "two  spaces",
                                  "\xD0\xB8\xD0\xBC\xD1\x8F \xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB\xD0\xB0",
                                  "\xE9t\xE9"};
-    writeRaw("extaction.bin", testimages::bytesOf("Path=#currentappdata#\n"));
+    write("extaction.bin", testimages::bytesOf("Path=#currentappdata#\\Kavari\n"));
+    std::vector<uint8_t> program(300000);
+    for (size_t i = 0; i < program.size(); ++i)
+        program[i] = uint8_t((i * 7) ^ (i >> 9));
     for (const std::string name : names) {
-        const auto body = testimages::bytesOf("body of " + name);
-        writeRaw(name + ".stub", testimages::makeImage({}));
-        writeRaw(name + ".txt", body);
+        SCOPED_TRACE(name);
+        // One body large enough to pass through the buffers more than once; small ones elsewhere.
+        const auto body = name == names[0] ? program : testimages::bytesOf("body of " + name);
+        write(name + ".stub", testimages::makeImage({}));
+        write(name + ".txt", body);
         Outcome run = kvpackArgs({"build", "--stub", name + ".stub", "-o", name + ".exe", "extaction.bin",
-                                  "data.bin=" + name + ".txt"});
-        ASSERT_EQ(run.status, 0) << name << ": " << run.err;
-        EXPECT_EQ(kvpackArgs({"verify", name + ".exe"}).status, 0) << name;
-        EXPECT_EQ(kvpackArgs({"list", name + ".exe"}).status, 0) << name;
-        run = kvpackArgs({"extract", name + ".exe", name + " dir"});
-        ASSERT_EQ(run.status, 0) << name << ": " << run.err;
-        EXPECT_EQ(readRaw(name + " dir/data.bin"), body) << name;
-        EXPECT_EQ(kvpackArgs({"crc", name + ".txt"}).out, crcText(body)) << name;
-        ASSERT_EQ(kvpackArgs({"lzari", "encode", name + ".txt", name + ".lza"}).status, 0) << name;
-        ASSERT_EQ(kvpackArgs({"lzari", "decode", name + ".lza", name + ".out"}).status, 0) << name;
-        EXPECT_EQ(readRaw(name + ".out"), body) << name;
+                                  "OrvaneKavariStart.exe=" + name + ".txt", ".="});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+
+        run = kvpackArgs({"list", name + ".exe"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const size_t configuration = run.out.find("extaction.bin");
+        ASSERT_NE(configuration, std::string::npos) << run.out;
+        EXPECT_LT(configuration, run.out.find("OrvaneKavariStart.exe")); // processing order
+        EXPECT_NE(run.out.find(std::to_string(body.size())), std::string::npos);
+        EXPECT_EQ(kvpackArgs({"verify", name + ".exe"}).status, 0);
+
+        const std::string dir = name + " dir";
+        run = kvpackArgs({"extract", name + ".exe", dir});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(read(dir + "/OrvaneKavariStart.exe"), body);
+        EXPECT_EQ(read(dir + "/extaction.bin"), read("extaction.bin"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(mDir / dir), fs::directory_iterator()), 2);
+
+        // The package stream alone, through the codec commands, and its CRC.
+        EXPECT_EQ(kvpackArgs({"crc", name + ".txt"}).out, crcText(body));
+        ASSERT_EQ(kvpackArgs({"lzari", "encode", name + ".txt", name + ".lza"}).status, 0);
+        ASSERT_EQ(kvpackArgs({"lzari", "decode", name + ".lza", name + ".out"}).status, 0);
+        EXPECT_EQ(read(name + ".out"), body);
     }
+    write("check.txt", testimages::bytesOf("123456789"));
+    EXPECT_EQ(kvpack("crc check.txt").out, "0x374B\n");
     // The name with U+FFFD where the bytes were not UTF-8 is another file, never read instead.
-    writeRaw("\xEF\xBF\xBDt\xEF\xBF\xBD.txt", testimages::bytesOf("a different file"));
-    EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9.txt"}).out, crcText(readRaw("\xE9t\xE9.txt")));
+    write("\xEF\xBF\xBDt\xEF\xBF\xBD.txt", testimages::bytesOf("a different file"));
+    EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9.txt"}).out, crcText(read("\xE9t\xE9.txt")));
     EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9-missing.txt"}).err,
               "kvpack: \\xe9t\\xe9-missing.txt: no such file\n");
     EXPECT_TRUE(leftovers().empty());
@@ -235,9 +199,7 @@ TEST_F(KvpackCli, AnyFileNameWorks)
 
 TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
 {
-    write("stub.exe", testimages::makeImage({}));
-    write("item.txt", testimages::bytesOf("hello"));
-    ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
+    buildSample();
     fs::create_directory(mDir / "folder");
     fs::create_symlink("setup.exe", mDir / "link.exe");
 
@@ -292,10 +254,7 @@ TEST_F(KvpackCli, OnlyRegularFilesAreReadAndNeverWholeBeforeTheyAreChecked)
 {
     ASSERT_EQ(mkfifo((mDir / "fifo").c_str(), 0600), 0);
     fs::create_directory(mDir / "folder");
-    {
-        std::ofstream(mDir / "huge");
-    }
-    fs::resize_file(mDir / "huge", (uint64_t{5} << 30) + 1); // sparse: no disk, no time
+    mFolder.sparse("huge", (uint64_t{5} << 30) + 1);
     const std::string huge = "5368709121 bytes, larger than ";
 
     struct Case {
@@ -332,16 +291,8 @@ TEST_F(KvpackCli, StreamsThatClaimMoreThanTheyHoldAreRefusedWithTheFigures)
               "693)\n");
     EXPECT_FALSE(exists("nine.out"));
 
-    auto installer = installerOf({{"a.txt", std::vector<uint8_t>(5000, 'a')}});
-    const size_t stream = testimages::expectedEnd({}) + setup::kPackageHeaderSize;
-    testimages::put32(installer, stream, 0xFFFFFFFF);
-    // The CRC is made good again over the hostile stream.
-    const auto block =
-        setup::readPackage(*std::make_unique<setup::MemoryReader>(installer.data(), installer.size()),
-                           testimages::expectedEnd({}));
-    const auto header = setup::makePackageHeader(block.data);
-    std::copy(header.begin(), header.end(), installer.begin() + testimages::expectedEnd({}));
-    write("hostile.exe", installer);
+    // A good CRC over the hostile stream.
+    write("hostile.exe", kvpack_test::installerOf({{"a.txt", std::vector<uint8_t>(5000, 'a')}}, 0xFFFFFFFF));
     run = kvpack("verify hostile.exe");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("stream announces 4294967295 bytes, implausible for"), std::string::npos)
@@ -353,13 +304,13 @@ TEST_F(KvpackCli, NothingFromAFileReachesTheTerminalRaw)
     const std::string hostile("a\nb\x1b[2J\x00"
                               "c\xC2\x9B",
                               11);
-    write("names.exe", installerOf({{hostile, {1}}}));
+    write("names.exe", kvpack_test::installerOf({{hostile, {1}}}));
     const Outcome run = kvpack("verify names.exe");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(
         run.err,
         "kvpack: names.exe: item 0 \"a\\nb\\x1b[2J\\x00c\\u009b\": item names must be printable ASCII\n");
-    EXPECT_EQ(lines(run.err), 1u);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
 }
 
 TEST_F(KvpackCli, RulesAReleaseEngineerExpects)

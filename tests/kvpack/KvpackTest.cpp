@@ -1,17 +1,16 @@
 // kvpack's core end to end: installers it builds read back as the setup program reads them, and
 // damaged or hostile installers are refused with the check that failed.
-#include "lzari/Codec.h"
-#include "setup/Crc16.h"
-#include "tests/setup/TestImages.h"
+#include "tests/kvpack/Installers.h"
 #include "tools/kvpack/Build.h"
 #include "tools/kvpack/Installer.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <random>
 
 using namespace kvpack;
+using kvpack_test::installerOf;
+using kvpack_test::installerOfPayload;
 using setup::PackageItem;
 
 namespace {
@@ -42,10 +41,12 @@ std::vector<uint8_t> built(const std::vector<PackageItem>& items = sampleItems()
 
 } // namespace
 
-TEST(KvpackBuild, InstallerReadsBackItemByItem)
+TEST(KvpackBuild, InstallerReadsBackItemByItemPastASignatureBehindIt)
 {
     const auto items = sampleItems();
-    const InstallerReport report = inspectInstaller(built(items), true);
+    auto installer = built(items);
+    installer.insert(installer.end(), 2048, 0x30);
+    const InstallerReport report = inspectInstaller(installer, true);
     ASSERT_TRUE(report.ok()) << report.problem;
     EXPECT_TRUE(report.warnings.empty());
     EXPECT_EQ(report.package.magicOffset, testimages::expectedEnd({}));
@@ -98,9 +99,8 @@ TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
 
 TEST(KvpackBuild, ChecksItemNamesAndOrder)
 {
-    EXPECT_NE(buildInstaller(stub(), {{"..\\evil.dll", {1}}}, {}).problem, "");
-    EXPECT_NE(buildInstaller(stub(), {{".", {1}}}, {}).problem, "");
-    EXPECT_NE(buildInstaller(stub(), {{"LPT1.txt", {1}}}, {}).problem, "");
+    for (const char* bad : {"..\\evil.dll", ".", "LPT1.txt"})
+        EXPECT_NE(buildInstaller(stub(), {{bad, {1}}}, {}).problem, "") << bad;
 
     const BuildResult late = buildInstaller(stub(), {{"a.txt", {1}}, {"Extaction.bin", {2}}}, {});
     EXPECT_EQ(late.problem, "");
@@ -109,13 +109,6 @@ TEST(KvpackBuild, ChecksItemNamesAndOrder)
     const InstallerReport report = inspectInstaller(late.installer, true);
     ASSERT_TRUE(report.ok());
     EXPECT_EQ(report.warnings.size(), 1u);
-}
-
-TEST(KvpackVerify, IgnoresASignatureBehindThePackage)
-{
-    auto installer = built();
-    installer.insert(installer.end(), 2048, 0x30);
-    EXPECT_TRUE(inspectInstaller(installer, true).ok());
 }
 
 TEST(KvpackVerify, DamageIsCaughtByTheSetupProgramsOwnChecks)
@@ -144,16 +137,8 @@ TEST(KvpackVerify, DamageIsCaughtByTheSetupProgramsOwnChecks)
 TEST(KvpackVerify, HostileContentBehindAGoodCrc)
 {
     // A package is only as trustworthy as whoever built it: a valid CRC over a hostile stream.
-    auto inspectStream = [](const std::vector<uint8_t>& stream) {
-        auto file = stub();
-        const auto header = setup::makePackageHeader(stream);
-        file.insert(file.end(), header.begin(), header.end());
-        file.insert(file.end(), stream.begin(), stream.end());
-        file.insert(file.end(), 32, 0); // a tiny stream needs something behind it to pass the header checks
-        return inspectInstaller(file, true).problem;
-    };
-    auto inspectPayload = [&](const std::vector<uint8_t>& payload) {
-        return inspectStream(lzari::encode(payload.data(), payload.size()));
+    const auto inspectPayload = [](const std::vector<uint8_t>& payload) {
+        return inspectInstaller(installerOfPayload(payload), true).problem;
     };
     const auto payload = setup::buildPayload({{"a.txt", {1, 2, 3}}});
     EXPECT_EQ(inspectPayload(payload), "");
@@ -170,28 +155,10 @@ TEST(KvpackVerify, HostileContentBehindAGoodCrc)
     }
     EXPECT_NE(inspectPayload(setup::buildPayload({{"..", {1}}})).find("not a file name"), std::string::npos);
     EXPECT_NE(inspectPayload({}).find("no directory size"), std::string::npos);
-    EXPECT_NE(inspectStream({0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4}).find("implausible"), std::string::npos);
+    EXPECT_NE(inspectInstaller(kvpack_test::installerOfStream({0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4}), true)
+                  .problem.find("implausible"),
+              std::string::npos);
 }
-
-namespace {
-
-// An installer laid out straight from the format, past every check build makes: the stub, the
-// package header, the stream; `textSize` replaces the stream's length field when given.
-std::vector<uint8_t> installerOf(const std::vector<PackageItem>& items, std::optional<uint32_t> textSize = {})
-{
-    const auto payload = setup::buildPayload(items);
-    auto stream = lzari::encode(payload.data(), payload.size());
-    if (textSize)
-        testimages::put32(stream, 0, *textSize);
-    auto file = stub();
-    const auto header = setup::makePackageHeader(stream);
-    file.insert(file.end(), header.begin(), header.end());
-    file.insert(file.end(), stream.begin(), stream.end());
-    file.insert(file.end(), 32, 0); // a tiny stream needs something behind it to pass the header checks
-    return file;
-}
-
-} // namespace
 
 TEST(KvpackBuild, NamesThatWouldInstallOntoOneFileAreRefusedAndWarnedAbout)
 {

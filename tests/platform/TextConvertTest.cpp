@@ -6,21 +6,20 @@
 using platform::utf16ToUtf8;
 using platform::utf8ToUtf16;
 
-TEST(TextConvert, Utf16ToUtf8CoversEveryLength)
-{
-    EXPECT_EQ(utf16ToUtf8(u"A\u00e9\u20ac"), "A\xC3\xA9\xE2\x82\xAC");
-    EXPECT_EQ(utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(utf16ToUtf8(std::u16string_view(u"a\0b", 3)), std::string("a\0b", 3));
-}
-
-TEST(TextConvert, UnpairedSurrogatesBecomeReplacementCharacters)
+TEST(TextConvert, Utf16ToUtf8CoversEveryLengthAndReplacesUnpairedSurrogates)
 {
     const std::string fffd = "\xEF\xBF\xBD";
-    EXPECT_EQ(utf16ToUtf8(std::u16string{char16_t(0xD800)}), fffd);
-    EXPECT_EQ(utf16ToUtf8(std::u16string{char16_t(0xDC00), u'x'}), fffd + "x");
-    // A high surrogate followed by another high one: the first is lone, the pair after it is whole.
-    EXPECT_EQ(utf16ToUtf8(std::u16string{char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}),
-              fffd + "\xF0\x9F\x98\x80");
+    const std::pair<std::u16string, std::string> cases[] = {
+        {u"A\u00e9\u20ac", "A\xC3\xA9\xE2\x82\xAC"},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+        {{char16_t(0xD800)}, fffd},
+        {{char16_t(0xDC00), u'x'}, fffd + "x"},
+        // A high surrogate followed by another high one: the first is lone, the pair after it is whole.
+        {{char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}, fffd + "\xF0\x9F\x98\x80"},
+    };
+    for (const auto& [utf16, utf8] : cases)
+        EXPECT_EQ(utf16ToUtf8(utf16), utf8) << utf8;
 }
 
 TEST(TextConvert, MalformedUtf8BecomesOneReplacementPerBadByte)

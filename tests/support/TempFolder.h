@@ -57,6 +57,13 @@ public:
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return utf8(name);
     }
+    // A sparse file of `size` zero bytes: no disk, no time.
+    std::string sparse(const std::string& name, uint64_t size) const
+    {
+        write(name, {});
+        std::filesystem::resize_file(file(name), size);
+        return utf8(name);
+    }
     Bytes read(const std::string& name) const
     {
         std::ifstream in(file(name), std::ios::binary);

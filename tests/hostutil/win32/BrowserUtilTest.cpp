@@ -29,65 +29,58 @@ std::string m(const std::wstring& path)
     return rlxutil::maskedValue(path);
 }
 
-// The four uninstall keys, which must not exist before the test; deleted at its end.
-class UninstallKeys {
+// User folders, and with `keys` the four uninstall keys, which must not exist before the test;
+// removed with everything in them at its end.
+class MustBeNew {
 public:
-    UninstallKeys()
+    MustBeNew(std::vector<std::wstring> folders, bool keys) : mFolders(std::move(folders)), mKeys(keys)
     {
+        for (const std::wstring& folder : mFolders)
+            mPreexisting |= PathExists(folder);
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            if (!mKeys)
+                break;
             for (const wchar_t* key : {kChrome, kChromium}) {
                 platform::win32::UniqueRegKey open;
                 mPreexisting |= RegOpenKeyExW(root, key, 0, KEY_READ, open.put()) == ERROR_SUCCESS;
             }
         }
     }
-    ~UninstallKeys()
+    ~MustBeNew()
     {
         if (mPreexisting)
             return;
+        clear();
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            if (!mKeys)
+                break;
             for (const wchar_t* key : {kChrome, kChromium})
                 RegDeleteTreeW(root, key);
         }
     }
-    UninstallKeys(const UninstallKeys&) = delete;
-    UninstallKeys& operator=(const UninstallKeys&) = delete;
-
-    bool preexisting() const { return mPreexisting; }
-    static void set(HKEY root, const wchar_t* key, const std::wstring& location)
-    {
-        ASSERT_EQ(RegSetKeyValueW(root, key, L"InstallLocation", REG_SZ, location.c_str(),
-                                  static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
-    }
-
-private:
-    bool mPreexisting = false;
-};
-
-// A folder of the user's that must not exist before the test, removed with everything in it.
-class UserFolder {
-public:
-    explicit UserFolder(const std::wstring& path) : mPath(path), mPreexisting(PathExists(path)) {}
-    ~UserFolder()
-    {
-        if (!mPreexisting)
-            clear();
-    }
-    UserFolder(const UserFolder&) = delete;
-    UserFolder& operator=(const UserFolder&) = delete;
+    MustBeNew(const MustBeNew&) = delete;
+    MustBeNew& operator=(const MustBeNew&) = delete;
 
     bool preexisting() const { return mPreexisting; }
     void clear() const
     {
         std::error_code ignored;
-        std::filesystem::remove_all(mPath, ignored);
+        for (const std::wstring& folder : mFolders)
+            std::filesystem::remove_all(folder, ignored);
     }
 
 private:
-    std::wstring mPath;
-    bool mPreexisting;
+    std::vector<std::wstring> mFolders;
+    bool mKeys;
+    bool mPreexisting = false;
 };
+
+void setLocation(HKEY root, const wchar_t* key, const std::wstring& location)
+{
+    ASSERT_EQ(RegSetKeyValueW(root, key, L"InstallLocation", REG_SZ, location.c_str(),
+                              static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
 
 void writeText(const std::wstring& path, const std::string& text)
 {
@@ -104,10 +97,9 @@ std::string narrow(const std::wstring& text)
 
 TEST(HostUtilBrowser, ChromeFolderFromTheUninstallKeysInOrderOrLocalAppData)
 {
-    const UninstallKeys keys;
     const std::wstring google = GetLocalAppDataFolder() + L"\\Google";
-    const UserFolder googleFolder(google);
-    if (keys.preexisting() || googleFolder.preexisting())
+    const MustBeNew sandbox({google}, true);
+    if (sandbox.preexisting())
         GTEST_SKIP() << "a browser is installed in this prefix";
     const test_support::TempFolder folder;
 
@@ -135,7 +127,7 @@ TEST(HostUtilBrowser, ChromeFolderFromTheUninstallKeysInOrderOrLocalAppData)
         {HKEY_CURRENT_USER, kChrome, folder.wide("user-chrome")},
     };
     for (const Step& step : steps) {
-        UninstallKeys::set(step.root, step.key, step.location);
+        setLocation(step.root, step.key, step.location);
         EXPECT_EQ(GetChromePathFromRegister(), step.location);
     }
     {
@@ -151,14 +143,14 @@ TEST(HostUtilBrowser, ChromeFolderFromTheUninstallKeysInOrderOrLocalAppData)
 
     // A value of any length is read whole.
     const std::wstring longLocation = L"C:\\" + std::wstring(1500, L'x');
-    UninstallKeys::set(HKEY_CURRENT_USER, kChrome, longLocation);
+    setLocation(HKEY_CURRENT_USER, kChrome, longLocation);
     EXPECT_EQ(GetChromePathFromRegister(), longLocation);
 }
 
 TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
 {
     const std::wstring mozilla = GetRoamingAppDataFolder() + L"\\Mozilla\\";
-    const UserFolder mozillaFolder(mozilla);
+    const MustBeNew mozillaFolder({mozilla}, false);
     if (mozillaFolder.preexisting())
         GTEST_SKIP() << "Firefox is installed in this prefix";
     const test_support::TempFolder apps;
@@ -188,25 +180,21 @@ TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
         std::string profiles;
         std::wstring expected;
     };
+    const std::string p0 = profile("Profile0", "Profiles/p1", true, false);
+    // clang-format off
     const Case cases[] = {
         {"no profiles.ini", "", L""},
         {"not started with the last profile",
          "[General]\r\nStartWithLastProfile=0\r\n" + profile("Profile0", "Profiles/p1", true, true), L""},
-        {"two profiles, no default",
-         general + profile("Profile0", "Profiles/p1", true, false) +
-             profile("Profile1", "Profiles/p2", true, false),
-         L""},
-        {"one profile, relative, not marked", general + profile("Profile0", "Profiles/p1", true, false),
-         app1},
-        {"the same with its plug-in folder existing",
-         general + profile("Profile0", "Profiles/p1", true, false), app1},
+        {"two profiles, no default", general + p0 + profile("Profile1", "Profiles/p2", true, false), L""},
+        {"one profile, relative, not marked", general + p0, app1},
+        {"the same with its plug-in folder existing", general + p0, app1},
         {"many profiles, the default absolute", many, app2},
         {"the default without compatibility.ini",
-         general + profile("Profile0", "Profiles/p1", true, false) +
-             profile("Profile1", "Profiles/p3", true, true),
-         L""},
+         general + p0 + profile("Profile1", "Profiles/p3", true, true), L""},
         {"the default without a path", general + profile("Profile0", "", false, true), L""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         if (!c.profiles.empty())
             writeText(ini, c.profiles);
@@ -215,7 +203,7 @@ TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
     }
 
     std::filesystem::remove_all(std::filesystem::path(app1));
-    writeText(ini, general + profile("Profile0", "Profiles/p1", true, false));
+    writeText(ini, general + p0);
     {
         const rlxutil::ScopedCaptureSink capture;
         EXPECT_EQ(GetFireFoxPluginPath(), app1);

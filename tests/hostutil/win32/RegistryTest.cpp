@@ -2,7 +2,6 @@
 // machine, writes the other way round, values of every type and length, counts and interfaces.
 #include "hostutil/win32/Registry.h"
 
-#include "platform/win32/WindowsInterface.h"
 #include "tests/support/win32/Win32Support.h"
 
 #include <gtest/gtest.h>
@@ -197,8 +196,6 @@ private:
 
 TEST(HostUtilRegistry, CountsReferencesAndAnswersItsInterfaces)
 {
-    EXPECT_EQ(platform::win32::GetWindowsInterface(), platform::win32::GetWindowsInterface());
-
     bool destroyed = false;
     {
         const ComPtr<IDPXRegistry> registry(new Probe(destroyed));

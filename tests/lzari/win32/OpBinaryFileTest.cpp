@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using test_support::TempFolder;
 
-TEST(OpBinaryFile, WritesClosesAndRefusesWhatItCannotDo)
+TEST(OpBinaryFile, WritesClosesAndRefusesWhatItCannotDoAndClosesAtItsEnd)
 {
     TempFolder folder(u8" \u00e9\u4e2d");
     const Bytes body = {'M', 'Z', 0, 1, 2, 0xFF};
@@ -48,17 +48,13 @@ TEST(OpBinaryFile, WritesClosesAndRefusesWhatItCannotDo)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(file.Path(), folder.wide("second"));
-}
 
-TEST(OpBinaryFile, DestructorClosesTheStream)
-{
-    TempFolder folder;
+    // The destructor closes the stream: its bytes are on disk, and the file can be deleted.
     {
-        COpBinaryFile file;
-        ASSERT_TRUE(file.Open(folder.wide("item"), L"wb"));
-        file.Write("abc", 3);
+        COpBinaryFile item;
+        ASSERT_TRUE(item.Open(folder.wide("item"), L"wb"));
+        item.Write("abc", 3);
     }
     EXPECT_EQ(folder.read("item"), (Bytes{'a', 'b', 'c'}));
-    // Deleting needs the handle gone.
     EXPECT_TRUE(fs::remove(folder.file("item")));
 }

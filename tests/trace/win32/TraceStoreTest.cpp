@@ -124,7 +124,7 @@ TEST(TraceStore, EndOfProcessCutsAFileThatNeverWrapped)
     ASSERT_EQ(finish(startHelper(L"touch " + args)), 0u);
     const auto files = box.traceFiles();
     ASSERT_EQ(files.size(), 1u);
-    const auto bytes = readShared(box.folder.path().wstring() + L"\\" + files[0]);
+    const auto bytes = box.folder.read(platform::wideToUtf8(files[0]));
     ASSERT_EQ(bytes.size(), 48u);
     const auto read = trace::readTraceFile(bytes.data(), bytes.size(), nullptr);
     EXPECT_FALSE(read.damaged());

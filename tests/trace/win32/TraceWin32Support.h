@@ -1,5 +1,5 @@
 // What the Windows trace tests share: a store of their own (folder, settings key, instance),
-// diagnostics caught in memory, files read while others map them, and the helper program.
+// diagnostics caught in memory, records as comparable lines, and the helper program.
 #pragma once
 
 #include "platform/TextConvert.h"
@@ -74,25 +74,6 @@ struct TraceSandbox {
         return names;
     }
 };
-
-// A file's bytes, read with every kind of sharing so that a mapped trace file can be read too.
-inline std::vector<uint8_t> readShared(const std::wstring& path)
-{
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::vector<uint8_t> bytes;
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size))
-        return bytes;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes.empty() &&
-        !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-        bytes.clear();
-    bytes.resize(read);
-    return bytes;
-}
 
 // A record's fields in one comparable string: "L8 module|category|text|name".
 struct Collect : trace::TraceVisitor {

@@ -99,21 +99,18 @@ TEST(TraceEntryPoints, EveryEntryPointReadsBackThroughKvtrace)
 
     const std::string ids = "\"pid\":" + std::to_string(GetCurrentProcessId()) +
                             ",\"tid\":" + std::to_string(GetCurrentThreadId());
+    const auto json = [&](int level, const std::string& module, const std::string& category,
+                          const std::string& text, const std::string& name) {
+        return ids + ",\"level\":" + std::to_string(level) + ",\"module\":\"" + module +
+               "\",\"category\":\"" + category + "\",\"text\":\"" + text + "\",\"name\":\"" + name + "\"}";
+    };
     const std::string self = "trace_win32_tests.exe";
-    EXPECT_EQ(
-        jsonFields(dumpJson(store->traceFilePath())),
-        (std::vector<std::string>{
-            ids + ",\"level\":8,\"module\":\"mod\",\"category\":\"cat\",\"text\":\"wide=5\",\"name\":\"\"}",
-            ids + ",\"level\":8,\"module\":\"mod\",\"category\":\"\",\"text\":\"narrow\",\"name\":\"\"}",
-            ids + ",\"level\":4,\"module\":\"mod@rec\",\"category\":\"\",\"text\":\"n=7\",\"name\":\"rec\"}",
-            ids + ",\"level\":2,\"module\":\"" + self +
-                "\",\"category\":\"\",\"text\":\"raw \u00fc\",\"name\":\"\"}",
-            ids + ",\"level\":2,\"module\":\"w@n\",\"category\":\"c\",\"text\":\"t\",\"name\":\"n\"}",
-            ids + ",\"level\":2,\"module\":\"DPX\",\"category\":\"\",\"text\":\"abc\",\"name\":\"\"}",
-            ids + ",\"level\":8,\"module\":\"A@nm\",\"category\":\"cat\",\"text\":\"text\",\"name\":\"nm\"}",
-            ids + ",\"level\":2,\"module\":\"" + self + "\",\"category\":\"\",\"text\":\"" +
-                std::string(2047, 'x') + "\",\"name\":\"\"}",
-        }));
+    EXPECT_EQ(jsonFields(dumpJson(store->traceFilePath())),
+              (std::vector<std::string>{json(8, "mod", "cat", "wide=5", ""), json(8, "mod", "", "narrow", ""),
+                                        json(4, "mod@rec", "", "n=7", "rec"),
+                                        json(2, self, "", "raw \u00fc", ""), json(2, "w@n", "c", "t", "n"),
+                                        json(2, "DPX", "", "abc", ""), json(8, "A@nm", "cat", "text", "nm"),
+                                        json(2, self, "", std::string(2047, 'x'), "")}));
 }
 
 TEST(TraceWriters, ManyProcessesAndThreadsWrapTheRingWithoutDamage)
@@ -205,7 +202,7 @@ TEST(TraceSaving, CollectorGetsNumberedCopiesUpToAHundredAndOne)
         EXPECT_FALSE(exists(102));
         EXPECT_GE(countDiagnostics(L"SaveLogFile more than 100 files\r\n"), before + 1);
         // A copy is a whole trace file as it was just before a wrap: full, not yet wrapped.
-        const auto copy = readShared(stem + L"~1.kvl");
+        const auto copy = box.folder.read(std::filesystem::path(stem).filename().u8string() + "~1.kvl");
         ASSERT_EQ(copy.size(), 8192u);
         const auto read = trace::readTraceFile(copy.data(), copy.size(), nullptr);
         EXPECT_FALSE(read.damaged());
