@@ -11,10 +11,13 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/win32/Win32Support.h"
 #include "trace/TraceReader.h"
+#include "trace/win32/TraceStore.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -48,8 +51,8 @@ Bytes readBytes(const fs::path& path)
 void writeBytes(const fs::path& path, const Bytes& bytes)
 {
     fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes text(const std::string& s)
@@ -86,7 +89,8 @@ Bytes payloadOf(const std::vector<Item>& items)
     Bytes bodies;
     std::vector<Entry> entries;
     for (const Item& item : items) {
-        entries.push_back({item.name, static_cast<uint32_t>(bodies.size()), static_cast<uint32_t>(item.body.size())});
+        entries.push_back(
+            {item.name, static_cast<uint32_t>(bodies.size()), static_cast<uint32_t>(item.body.size())});
         bodies.insert(bodies.end(), item.body.begin(), item.body.end());
     }
     return payloadOf(bodies, entries);
@@ -118,7 +122,8 @@ Bytes installerWithRaw(const Bytes& behindImage)
     return file;
 }
 
-const std::string kConfig = "Path=#currentappdata#\\Kavari\nExcute=#Path#\\OrvaneKavariStart.exe\nArgument=/r\nrunasadmin=0\n";
+const std::string kConfig =
+    "Path=#currentappdata#\\Kavari\nExcute=#Path#\\OrvaneKavariStart.exe\nArgument=/r\nrunasadmin=0\n";
 
 Bytes demoFile(const std::string& name)
 {
@@ -150,10 +155,14 @@ struct SetupRun {
     std::vector<std::string> lines; // DPX lines
     std::vector<std::string> all;
     DWORD exitCode = 1;
-    bool has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+    bool has(const std::string& line) const
+    {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
     bool anyContains(const std::string& piece) const
     {
-        return std::any_of(all.begin(), all.end(), [&](const std::string& l) { return l.find(piece) != std::string::npos; });
+        return std::any_of(all.begin(), all.end(),
+                           [&](const std::string& l) { return l.find(piece) != std::string::npos; });
     }
     // The lines appear in this order, others may stand between them.
     bool inOrder(const std::vector<std::string>& expected) const
@@ -190,7 +199,8 @@ protected:
     void cleanInstall()
     {
         std::error_code ignored;
-        for (const fs::path& p : {installFolder(), fs::path(mLocal) / L"Google", fs::path(mRoaming) / L"Mozilla"})
+        for (const fs::path& p :
+             {installFolder(), fs::path(mLocal) / L"Google", fs::path(mRoaming) / L"Mozilla"})
             fs::remove_all(p, ignored);
     }
 
@@ -199,8 +209,8 @@ protected:
     fs::path record() const { return installed("OrvaneKavariStart.record"); }
 
     // Runs the installer from a folder of its own with a temporary folder of its own, waits for
-    // it and reads its lines back. `overrides` adds DLL overrides for the run.
-    SetupRun install(const Bytes& installer, const std::wstring& overrides = L"")
+    // it and reads its lines back.
+    SetupRun install(const Bytes& installer)
     {
         const fs::path exe = mCase.path() / L"setup.exe";
         writeBytes(exe, installer);
@@ -208,15 +218,12 @@ protected:
         std::wstring environment;
         for (const wchar_t* at = mEnvironment.get(); *at != L'\0'; at += wcslen(at) + 1) {
             const std::wstring entry = at;
-            if (_wcsnicmp(at, L"TEMP=", 5) == 0 || _wcsnicmp(at, L"TMP=", 4) == 0 ||
-                (!overrides.empty() && _wcsnicmp(at, L"WINEDLLOVERRIDES=", 17) == 0))
+            if (_wcsnicmp(at, L"TEMP=", 5) == 0 || _wcsnicmp(at, L"TMP=", 4) == 0)
                 continue;
             environment += entry + L'\0';
         }
         environment += L"TEMP=" + tempFolder().wstring() + L'\0';
         environment += L"TMP=" + tempFolder().wstring() + L'\0';
-        if (!overrides.empty())
-            environment += L"WINEDLLOVERRIDES=" + overrides + L'\0';
         environment += L'\0';
 
         STARTUPINFOW startup{};
@@ -224,8 +231,9 @@ protected:
         PROCESS_INFORMATION info{};
         std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
         SetupRun result;
-        if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                            environment.data(), mCase.path().c_str(), &startup, &info)) {
+        if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                            CREATE_UNICODE_ENVIRONMENT, environment.data(), mCase.path().c_str(), &startup,
+                            &info)) {
             ADD_FAILURE() << "setup.exe did not start: " << GetLastError();
             return result;
         }
@@ -295,7 +303,8 @@ TEST_F(SetupEndToEnd, DemoInstallerFromKvpackInstallsEverythingAndStartsTheStart
     EXPECT_EQ(run.exitCode, 0u);
 
     for (const char* name : {"orvanekavaristart.exe", "firefox.json", "edge.json", "chrome.json"}) {
-        const std::string source = std::string(name) == "orvanekavaristart.exe" ? "OrvaneKavariStart.exe" : name;
+        const std::string source =
+            std::string(name) == "orvanekavaristart.exe" ? "OrvaneKavariStart.exe" : name;
         const Bytes expected = std::string(name) == "orvanekavaristart.exe"
                                    ? demoFile(source)
                                    : readBytes(fs::path(KV_SOURCE_DIR) / "demo" / source);
@@ -365,25 +374,41 @@ Bytes startProgram()
 struct Case {
     const char* name;
     std::function<Bytes()> installer;
-    std::vector<std::string> lines;      // in this order among the run's lines
-    std::vector<std::string> absent;     // pieces no line may hold
-    std::vector<std::string> files;      // in the install folder afterwards
-    bool folderCreated;                  // whether the install folder exists afterwards
-    const char* started;                 // the start program's record, or null for no launch
+    std::vector<std::string> lines;  // in this order among the run's lines
+    std::vector<std::string> absent; // pieces no line may hold
+    std::vector<std::string> files;  // in the install folder afterwards
+    bool folderCreated;              // whether the install folder exists afterwards
+    const char* started;             // the start program's record, or null for no launch
 };
 
 TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
 {
     const std::string plain = "plain.txt";
     const std::vector<Case> cases = {
-        {"no package", [] { return installerWithRaw({}); }, {"InstallKavariAddOn>>invalid package."},
-         {"data-size", "extract-folder"}, {}, false, nullptr},
+        {"no package",
+         [] { return installerWithRaw({}); },
+         {"InstallKavariAddOn>>invalid package."},
+         {"data-size", "extract-folder"},
+         {},
+         false,
+         nullptr},
         {"CRC mismatch",
-         [] { return installerWith(blockOf(configured(kConfig, {{"OrvaneKavariStart.exe", startProgram()}})), 1); },
+         [] {
+             return installerWith(blockOf(configured(kConfig, {{"OrvaneKavariStart.exe", startProgram()}})),
+                                  1);
+         },
          {"InstallKavariAddOn>>crc verification failed."},
-         {"extract-folder", "Uncompress"}, {}, false, nullptr},
-        {"header cut short", [] { return installerWithRaw(text("MIP!0123456789ab")); },
-         {"InstallKavariAddOn>>file corrupted.1"}, {"data-size"}, {}, false, nullptr},
+         {"extract-folder", "Uncompress"},
+         {},
+         false,
+         nullptr},
+        {"header cut short",
+         [] { return installerWithRaw(text("MIP!0123456789ab")); },
+         {"InstallKavariAddOn>>file corrupted.1"},
+         {"data-size"},
+         {},
+         false,
+         nullptr},
         {"length beyond the file",
          [] {
              Bytes behind = text("MIP!");
@@ -392,11 +417,24 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
              behind.insert(behind.end(), 32, 0);
              return installerWithRaw(behind);
          },
-         {"InstallKavariAddOn>>file corrupted.2"}, {"data-size"}, {}, false, nullptr},
-        {"empty data block: no length to decode", [] { return installerWith({}); },
-         {"InstallKavariAddOn>>data-size, dwLength=0, uiCrc=65535, ncrc=65535"}, {"processing", "strexeclog"}, {},
-         true, nullptr},
-        {"empty payload", [] { return installerWith(blockOf({})); }, {}, {"processing", "strexeclog"}, {}, true,
+         {"InstallKavariAddOn>>file corrupted.2"},
+         {"data-size"},
+         {},
+         false,
+         nullptr},
+        {"empty data block: no length to decode",
+         [] { return installerWith({}); },
+         {"InstallKavariAddOn>>data-size, dwLength=0, uiCrc=65535, ncrc=65535"},
+         {"processing", "strexeclog"},
+         {},
+         true,
+         nullptr},
+        {"empty payload",
+         [] { return installerWith(blockOf({})); },
+         {},
+         {"processing", "strexeclog"},
+         {},
+         true,
          nullptr},
         {"directory whose last four bytes are 0",
          [] {
@@ -404,28 +442,34 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
              std::fill(payload.end() - 4, payload.end(), 0);
              return installerWith(blockOf(payload));
          },
-         {}, {"processing", "strexeclog"}, {}, true, nullptr},
+         {},
+         {"processing", "strexeclog"},
+         {},
+         true,
+         nullptr},
         {"item body beyond the payload",
          [] {
              Bytes bodies = text(kConfig);
              const Bytes start = startProgram();
              const uint32_t startAt = static_cast<uint32_t>(bodies.size());
              bodies.insert(bodies.end(), start.begin(), start.end());
-             return installerWith(blockOf(payloadOf(
-                 bodies, {{"extaction.bin", 0, static_cast<uint32_t>(kConfig.size())},
-                          {"OrvaneKavariStart.exe", startAt, static_cast<uint32_t>(start.size())},
-                          {"late.txt", 0x10000000, 100},
-                          {"never.txt", 0, 4}})));
+             return installerWith(blockOf(
+                 payloadOf(bodies, {{"extaction.bin", 0, static_cast<uint32_t>(kConfig.size())},
+                                    {"OrvaneKavariStart.exe", startAt, static_cast<uint32_t>(start.size())},
+                                    {"late.txt", 0x10000000, 100},
+                                    {"never.txt", 0, 4}})));
          },
          {"InstallKavariAddOn>>processing, i=1, itemName=late.txt",
-          "InstallKavariAddOn>>processing, header.pFile[i].Offset=268435456, bufflen=100",
-          "Argument:/r"},
-         {"itemName=never.txt"}, {"orvanekavaristart.exe"}, true, "/r"},
+          "InstallKavariAddOn>>processing, header.pFile[i].Offset=268435456, bufflen=100", "Argument:/r"},
+         {"itemName=never.txt"},
+         {"orvanekavaristart.exe"},
+         true,
+         "/r"},
         {"unsafe item names",
          [] {
              std::vector<Item> items;
-             for (const char* name : {"..\\escaped.txt", "sub/escaped.txt", "C:escaped.txt", "CON.txt", "lpt1",
-                                      "escaped.txt.", "escaped.txt ", "..", "tab\tname.txt"})
+             for (const char* name : {"..\\escaped.txt", "sub/escaped.txt", "C:escaped.txt", "CON.txt",
+                                      "lpt1", "escaped.txt.", "escaped.txt ", "..", "tab\tname.txt"})
                  items.push_back({name, text("not here")});
              items.push_back({"Plain.TXT", text("here")});
              return installerWith(blockOf(configured(kConfig, items)));
@@ -440,7 +484,10 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
           "InstallKavariAddOn>>unsafe item name, skipped, itemName=..",
           "InstallKavariAddOn>>unsafe item name, skipped, itemName=tab\tname.txt",
           "InstallKavariAddOn>>processing, i=0, itemName=."},
-         {"escaped.txt, newFile"}, {"plain.txt"}, true, nullptr},
+         {"escaped.txt, newFile"},
+         {"plain.txt"},
+         true,
+         nullptr},
         {"configuration with CR LF lines and other keys",
          [] {
              return installerWith(blockOf(configured(
@@ -448,18 +495,31 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
                  "Argument=/r extra\r\nexcute=C:\\nothing.exe\r\n",
                  {{"OrvaneKavariStart.exe", startProgram()}})));
          },
-         {"InitExtensionAction, strValue=blue", "InitExtensionAction, strValue=C:\\nothing.exe", "Argument:/r extra"},
-         {}, {"orvanekavaristart.exe"}, true, "/r extra"},
+         {"InitExtensionAction, strValue=blue", "InitExtensionAction, strValue=C:\\nothing.exe",
+          "Argument:/r extra"},
+         {},
+         {"orvanekavaristart.exe"},
+         true,
+         "/r extra"},
         {"no configuration: installed beside the installer, nothing started",
-         [] { return installerWith(blockOf(payloadOf({{"loose.txt", text("loose")}, {".", {}}}))); },
-         {"InstallKavariAddOn>>processing, i=1, itemName=loose.txt"}, {"strexeclog", "Argument:"}, {}, true,
+         [] {
+             return installerWith(blockOf(payloadOf({{"loose.txt", text("loose")}, {".", {}}})));
+         },
+         {"InstallKavariAddOn>>processing, i=1, itemName=loose.txt"},
+         {"strexeclog", "Argument:"},
+         {},
+         true,
          nullptr},
         {"follow-up program that does not exist",
          [] {
-             return installerWith(blockOf(configured(
-                 "Path=#currentappdata#\\Kavari\nExcute=#Path#\\missing.exe\nArgument=/r\n", {})));
+             return installerWith(blockOf(
+                 configured("Path=#currentappdata#\\Kavari\nExcute=#Path#\\missing.exe\nArgument=/r\n", {})));
          },
-         {"Argument:/r"}, {"bRet=TRUE"}, {}, true, nullptr},
+         {"Argument:/r"},
+         {"bRet=TRUE"},
+         {},
+         true,
+         nullptr},
     };
 
     for (const Case& c : cases) {
@@ -486,6 +546,176 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
     EXPECT_TRUE(fs::exists(mCase.path() / L"loose.txt"));
     EXPECT_FALSE(fs::exists(mCase.path() / L"escaped.txt"));
     EXPECT_FALSE(fs::exists(mCase.path().parent_path() / L"escaped.txt"));
+}
+
+Bytes otherStartProgram(const char* version)
+{
+    return readBytes(ownFolder().parent_path() / "e2e" / version / "OrvaneKavariStart.exe");
+}
+
+std::vector<std::wstring> filesIn(const fs::path& folder)
+{
+    std::vector<std::wstring> names;
+    for (const auto& file : fs::directory_iterator(folder))
+        names.push_back(file.path().filename().wstring());
+    return names;
+}
+
+TEST_F(SetupEndToEnd, StartProgramsReplacedUnlessNewerOrdinaryItemsAlwaysAndFilesInUseMovedAside)
+{
+    const Bytes packaged = startProgram(); // 7.0.1.9
+    const Bytes newer = otherStartProgram("newer");
+    const Bytes older = otherStartProgram("older");
+    ASSERT_FALSE(newer.empty());
+    ASSERT_FALSE(older.empty());
+    const Bytes installer =
+        installerWith(blockOf(configured(kConfig, {{"OrvaneKavariStart.exe", packaged},
+                                                   {"Kavari.exe", packaged},
+                                                   {"chrome.json", text("packaged")},
+                                                   {"edge.json", text("packaged edge")}})));
+
+    // Newer installed start program kept; an older one under the other start name replaced; an
+    // ordinary item replaced although it is "newer"; an item held open moved aside.
+    writeBytes(installed("orvanekavaristart.exe"), newer);
+    writeBytes(installed("kavari.exe"), older);
+    writeBytes(installed("chrome.json"), text("installed, newer"));
+    writeBytes(installed("edge.json"), text("installed edge"));
+    {
+        const platform::win32::UniqueFile held(CreateFileW(installed("edge.json").c_str(), GENERIC_READ,
+                                                           FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        const SetupRun run = install(installer);
+        const std::string folder = utf8(masked(installFolder().wstring()));
+        EXPECT_TRUE(run.inOrder(
+            {"InstallKavariAddOn>>processing, i=4, itemName=OrvaneKavariStart.exe",
+             "InstallKavariAddOn>>file already exists, and version is higher, strInstallPath=" + folder +
+                 "\\orvanekavaristart.exe",
+             "InstallKavariAddOn>>processing, i=3, itemName=Kavari.exe"}));
+        EXPECT_FALSE(run.has(
+            "InstallKavariAddOn>>file already exists, and version is higher, strInstallPath=" + folder +
+            "\\kavari.exe"));
+    }
+    EXPECT_EQ(readBytes(installed("orvanekavaristart.exe")), newer);
+    EXPECT_EQ(readBytes(installed("kavari.exe")), packaged);
+    EXPECT_EQ(readBytes(installed("chrome.json")), text("packaged"));
+    EXPECT_EQ(readBytes(installed("edge.json")), text("packaged edge"));
+    const std::vector<std::wstring> names = filesIn(installFolder());
+    const auto aside = std::find_if(names.begin(), names.end(), [](const std::wstring& n) {
+        return n.rfind(L"edge.json.", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == L".tmp";
+    });
+    ASSERT_NE(aside, names.end());
+    EXPECT_EQ(readBytes(installFolder() / *aside), text("installed edge"));
+    EXPECT_EQ(waitForRecord(), "/r");
+    EXPECT_TRUE(leftInTemp().empty());
+
+    // The same version installed (its bytes differ) and a start program without a version: both replaced.
+    Bytes sameVersion = packaged;
+    sameVersion.push_back(0);
+    writeBytes(installed("orvanekavaristart.exe"), sameVersion);
+    writeBytes(installed("kavari.exe"), text("no version at all"));
+    fs::remove(record());
+    const SetupRun again = install(installer);
+    EXPECT_FALSE(again.anyContains("version is higher"));
+    EXPECT_EQ(readBytes(installed("orvanekavaristart.exe")), packaged);
+    EXPECT_EQ(readBytes(installed("kavari.exe")), packaged);
+}
+
+// The registry value of the Chrome uninstall key of the current user, removed again.
+class ChromeKey {
+public:
+    explicit ChromeKey(const std::wstring& installLocation)
+    {
+        platform::win32::UniqueRegKey key;
+        RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+        RegSetValueExW(key.get(), L"InstallLocation", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(installLocation.c_str()),
+                       static_cast<DWORD>((installLocation.size() + 1) * sizeof(wchar_t)));
+    }
+    ~ChromeKey() { RegDeleteTreeW(HKEY_CURRENT_USER, kPath), RegDeleteKeyW(HKEY_CURRENT_USER, kPath); }
+    ChromeKey(const ChromeKey&) = delete;
+    ChromeKey& operator=(const ChromeKey&) = delete;
+
+private:
+    static constexpr const wchar_t* kPath =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
+};
+
+void writeText(const fs::path& path, const std::string& content)
+{
+    writeBytes(path, text(content));
+}
+
+TEST_F(SetupEndToEnd, PluginModuleGoesToTheBrowserFoldersOrIsForcedIntoTheFallback)
+{
+    const Bytes plugin = demoFile("npkvdpx.dll");
+    const Bytes installer =
+        installerWith(blockOf(configured(kConfig, {{"npkvdpx.dll", plugin}, {"chrome.json", text("{}")}})));
+    // A Firefox profile whose compatibility file names the folder Firefox last ran from.
+    const fs::path firefox = fs::path(mRoaming) / L"Mozilla\\Firefox";
+    const fs::path firefoxApp = mCase.path() / L"firefox app";
+    const auto writeProfile = [&] {
+        writeText(firefox / L"profiles.ini",
+                  "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\n"
+                  "IsRelative=1\r\nPath=Profiles/kv.default\r\nDefault=1\r\n");
+        writeText(firefox / L"Profiles\\kv.default\\compatibility.ini",
+                  "[Compatibility]\r\nLastAppDir=" + utf8(firefoxApp.wstring()) + "\r\n");
+    };
+
+    {
+        SCOPED_TRACE("Chrome registered, a Firefox profile, the per-user Mozilla folder");
+        const fs::path chrome = mCase.path() / L"chrome app";
+        const ChromeKey key(chrome.wstring());
+        writeProfile();
+        const SetupRun run = install(installer);
+        EXPECT_EQ(readBytes(chrome / L"Plugins\\npkvdpx.dll"), plugin);
+        EXPECT_EQ(readBytes(firefoxApp / L"plugins\\npkvdpx.dll"), plugin);
+        EXPECT_EQ(readBytes(fs::path(mRoaming) / L"Mozilla\\plugins\\npkvdpx.dll"), plugin);
+        EXPECT_FALSE(fs::exists(fs::path(mLocal) / L"Google"));
+        EXPECT_FALSE(run.anyContains("Force Installing"));
+    }
+    {
+        SCOPED_TRACE("no Chrome, and the Mozilla plug-in folders unusable: forced into the fallback");
+        cleanInstall();
+        fs::remove_all(firefoxApp);
+        writeProfile();
+        // Files where the Chrome and Mozilla plug-in folders would have to be made.
+        writeText(fs::path(mLocal) / L"Google", "not a folder");
+        writeText(fs::path(mRoaming) / L"Mozilla\\plugins", "not a folder");
+        const SetupRun run = install(installer);
+        // The profile's folder took it, but that one does not count.
+        EXPECT_EQ(readBytes(firefoxApp / L"plugins\\npkvdpx.dll"), plugin);
+        EXPECT_TRUE(run.inOrder({"InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll",
+                                 "Force Installing plugin to FireFox shared path:", "npkvdpx.dll",
+                                 "InstallKavariAddOn>>processing, i=1, itemName=chrome.json"}));
+        // Without a shared folder, the fallback is the bare name in the current folder.
+        EXPECT_EQ(readBytes(mCase.path() / L"npkvdpx.dll"), plugin);
+        EXPECT_TRUE(fs::exists(installed("chrome.json")));
+    }
+}
+
+TEST_F(SetupEndToEnd, DllPlantedBesideTheInstallerIsNotLoaded)
+{
+    const fs::path planted = ownFolder().parent_path() / "planted" / "psapi.dll";
+    ASSERT_TRUE(fs::exists(planted));
+    fs::copy_file(planted, mCase.path() / L"psapi.dll");
+    // Wine takes the planted file first where the program lets its own folder be searched; it reads
+    // that only from the environment it starts with, which the test registration sets.
+    const char* overrides = std::getenv("WINEDLLOVERRIDES");
+    ASSERT_TRUE(overrides != nullptr && std::strstr(overrides, "psapi=n") != nullptr)
+        << "WINEDLLOVERRIDES must prefer a psapi.dll found beside the program (psapi=n,b)";
+    // The trace file is open in another process (this one): setup.exe attaches to it and, at its
+    // end, asks psapi for the file's path, the one library it loads only at run time.
+    fs::create_directories(tempFolder());
+    trace::win32::TraceOptions options;
+    options.folder = tempFolder().wstring();
+    trace::win32::TraceStore holder(options);
+    holder.init();
+    ASSERT_NE(holder.view(), nullptr);
+    const SetupRun run = install(demoFile("KavariSetup.exe"));
+    EXPECT_TRUE(run.has("InstallKavariAddOn>>leave"));
+    EXPECT_TRUE(fs::exists(installed("orvanekavaristart.exe")));
+    EXPECT_FALSE(fs::exists(mCase.path() / L"psapi.dll.loaded"));
 }
 
 } // namespace
