@@ -152,9 +152,10 @@ bool isPlainFileName(const std::wstring& name)
         base.pop_back();
     for (wchar_t& c : base)
         c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL")
-        return false;
-    const bool numbered = base.size() == 4 && base[3] >= L'1' && base[3] <= L'9';
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$"})
+        if (base == device)
+            return false;
+    const bool numbered = base.size() == 4 && base[3] >= L'0' && base[3] <= L'9';
     return !(numbered && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0));
 }
 
