@@ -164,12 +164,17 @@ struct SetupRun {
         return std::any_of(all.begin(), all.end(),
                            [&](const std::string& l) { return l.find(piece) != std::string::npos; });
     }
-    // The lines appear in this order, others may stand between them.
+    // The lines appear in this order, others may stand between them; an expected line ending
+    // with "*" is matched by its beginning.
     bool inOrder(const std::vector<std::string>& expected) const
     {
         auto at = lines.begin();
         for (const std::string& e : expected) {
-            at = std::find(at, lines.end(), e);
+            const bool prefix = !e.empty() && e.back() == '*';
+            const std::string wanted = prefix ? e.substr(0, e.size() - 1) : e;
+            at = std::find_if(at, lines.end(), [&](const std::string& line) {
+                return prefix ? line.rfind(wanted, 0) == 0 : line == wanted;
+            });
             if (at == lines.end()) {
                 ADD_FAILURE() << "missing or out of order: " << e;
                 return false;
@@ -424,7 +429,8 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
          nullptr},
         {"empty data block: no length to decode",
          [] { return installerWith({}); },
-         {"InstallKavariAddOn>>data-size, dwLength=0, uiCrc=65535, ncrc=65535"},
+         {"InstallKavariAddOn>>data-size, dwLength=0, uiCrc=65535, ncrc=65535",
+          "InstallKavariAddOn>>decode failed, tempFile=*"},
          {"processing", "strexeclog"},
          {},
          true,
@@ -619,6 +625,22 @@ TEST_F(SetupEndToEnd, StartProgramsReplacedUnlessNewerOrdinaryItemsAlwaysAndFile
     EXPECT_FALSE(again.anyContains("version is higher"));
     EXPECT_EQ(readBytes(installed("orvanekavaristart.exe")), packaged);
     EXPECT_EQ(readBytes(installed("kavari.exe")), packaged);
+}
+
+TEST_F(SetupEndToEnd, ItemWhoseTemporaryCopyCannotBeWrittenLeavesTheInstalledFile)
+{
+    writeBytes(installed("chrome.json"), text("installed"));
+    // A folder where the temporary copy would go.
+    fs::create_directories(tempFolder() / L"chrome.json");
+    const SetupRun run = install(installerWith(
+        blockOf(configured(kConfig, {{"chrome.json", text("packaged")}, {"edge.json", text("edge")}}))));
+    const std::string folder = utf8(masked(installFolder().wstring()));
+    EXPECT_TRUE(
+        run.inOrder({"InstallKavariAddOn>>processing, i=2, itemName=chrome.json",
+                     "Installing file failed, strInstallPath=" + folder + "\\chrome.json, GetLastError()=*",
+                     "InstallKavariAddOn>>processing, i=1, itemName=edge.json"}));
+    EXPECT_EQ(readBytes(installed("chrome.json")), text("installed"));
+    EXPECT_EQ(readBytes(installed("edge.json")), text("edge"));
 }
 
 // The registry value of the Chrome uninstall key of the current user, removed again.
