@@ -1,14 +1,17 @@
 #!/bin/sh
 # Static checks of a shipped Windows program, for machines that cannot run it:
-#   check-pe.sh EXE gui|console [installer]
+#   check-pe.sh EXE gui|console [installer [PACKED]]
 # It must be a PE image of the build's machine with the given subsystem, and import no DLL
 # beyond the system's (the C and C++ runtimes are linked in). An installer stub must also carry
 # the as-invoker manifest and, as PE32, end exactly where the setup program computes its image
-# end, so that kvpack can put the package there.
+# end, so that kvpack can put the package there, and hold no package magic of its own (the
+# setup program would take it for its package). PACKED, an installer made from the stub, must
+# be the stub's bytes with the package header right behind them.
 set -eu
 exe=$1
 subsystem=$2
 kind=${3:-}
+packed=${4:-}
 fail() { echo "check-pe: $exe: $*" >&2; exit 1; }
 
 [ -f "$exe" ] || fail "no such file"
@@ -51,5 +54,13 @@ if [ "$kind" = installer ]; then
   end=$(((end / alignment + 1) * alignment))
   size=$(wc -c < "$exe" | tr -d ' ')
   [ "$end" -eq "$size" ] || fail "computed image end $end differs from the file size $size"
+  # The magic "MIP!" as bytes, anywhere in the image.
+  if LC_ALL=C grep -q -a 'MIP!' "$exe"; then fail "the image holds the package magic"; fi
+  if [ -n "$packed" ]; then
+    [ -f "$packed" ] || fail "no packed installer $packed"
+    cmp -s -n "$size" "$exe" "$packed" || fail "$packed does not begin with the stub's bytes"
+    magic=$(dd if="$packed" bs=1 skip="$size" count=4 2>/dev/null)
+    [ "$magic" = "MIP!" ] || fail "$packed has no package header at the image end $size"
+  fi
 fi
-echo "check-pe: $exe: ok (${subsystem}${kind:+, $kind})"
+echo "check-pe: $exe: ok (${subsystem}${kind:+, $kind}${packed:+, packed at the image end})"
