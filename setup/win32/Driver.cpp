@@ -9,6 +9,8 @@
 #include "setup/PackageFormat.h"
 #include "setup/win32/FileReader.h"
 
+#include <exception>
+
 std::wstring g_strApplication;
 
 using platform::win32::LastError;
@@ -121,7 +123,13 @@ uint32_t GetPEFileSize(const std::wstring& path)
 int InstallKavariAddOn()
 {
     dpx(1, "InstallKavariAddOn>>begin");
-    runInstall();
+    try {
+        runInstall();
+    } catch (const std::exception& error) {
+        // Nothing of the run throws by design; should the runtime (memory, a library) still do so,
+        // the run ends like any other failed one: logged, with the leave line and exit code 0.
+        dpx(3, "InstallKavariAddOn>>failed", rlxutil::LogItem(rlxutil::textValue(error.what()), "error"));
+    }
     dpx(1, "InstallKavariAddOn>>leave");
     return 0;
 }
