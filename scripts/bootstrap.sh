@@ -4,7 +4,7 @@
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ googletest python3-pefile)
-[ "${1:-}" = "--native-only" ] || pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
+[ "${1:-}" = "--native-only" ] || pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 osslsigncode openssl)
 
 missing=()
 for p in "${pkgs[@]}"; do

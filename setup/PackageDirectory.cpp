@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
+#include <string_view>
 
 namespace setup {
 
@@ -133,6 +134,29 @@ std::string itemNameProblem(const std::string& name, bool hasBody)
     if (reserved)
         return "\"" + name + "\" is a reserved device name on Windows";
     return "";
+}
+
+bool isPlainFileName(const std::wstring& name)
+{
+    if (name.empty() || name == L"." || name == L"..")
+        return false;
+    for (const wchar_t c : name) {
+        if (c < 0x20 || c == 0x7F || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos)
+            return false;
+    }
+    if (name.back() == L'.' || name.back() == L' ')
+        return false;
+    // The system takes the part before the first dot, blanks at its end dropped, for the device.
+    std::wstring base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
+        base.pop_back();
+    for (wchar_t& c : base)
+        c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$"})
+        if (base == device)
+            return false;
+    const bool numbered = base.size() == 4 && base[3] >= L'0' && base[3] <= L'9';
+    return !(numbered && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0));
 }
 
 } // namespace setup

@@ -40,4 +40,11 @@ std::vector<uint8_t> buildPayload(const std::vector<PackageItem>& items);
 // "." passes only for an item without a body (`hasBody` false).
 std::string itemNameProblem(const std::string& name, bool hasBody);
 
+// Whether an item name, as the setup program reads it, is a plain file name that stays in the
+// folder it is joined to and names an ordinary file there: no separator of either kind, no drive
+// or colon, not "." or "..", no trailing dot or blank, no reserved device name (CON, PRN, AUX,
+// NUL, COM0 to COM9, LPT0 to LPT9, CONIN$, CONOUT$, CLOCK$, with any extension), no control or
+// wildcard characters. Unlike item names kvpack writes, any other character is accepted.
+bool isPlainFileName(const std::wstring& name);
+
 } // namespace setup

@@ -121,7 +121,7 @@ std::wstring GetChromePluginPath()
                         : nonEmptyFolder(GetLocalAppDataFolder(), L"Google\\Chrome\\Application\\Plugins\\");
     if (!result.empty() && !PathExists(result) && !CFileSystem::RecursiveCreateFolder(result))
         result.clear();
-    dpxUtil(1, "browserUtil>>chrome", utf8Item("result", result));
+    dpxUtil(1, "browserUtil>>chrome", pathItem("result", result));
     return result;
 }
 

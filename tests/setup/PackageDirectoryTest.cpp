@@ -2,6 +2,7 @@
 #include "setup/PackageDirectory.h"
 
 #include "logging/CaptureSink.h"
+#include "platform/TextConvert.h"
 #include "tests/setup/TestImages.h"
 
 #include <gtest/gtest.h>
@@ -139,4 +140,18 @@ TEST(PackageDirectory, ItemNamesMustBePlainWindowsFileNames)
           "CON",  "nul.txt",  "Com1",   "lpt9.log",    "aux .txt", "tab\there", "caf\xC3\xA9", "what?",
           "com0", "LPT0.txt", "CONIN$", "conout$.log", "Clock$"})
         EXPECT_NE(itemNameProblem(bad, true), "") << bad;
+}
+
+// What the setup program accepts from a package, whoever built it.
+TEST(PackageDirectory, OnlyPlainFileNamesAreInstalled)
+{
+    for (const wchar_t* ok : {L"extaction.bin", L"orvanekavaristart.exe", L"a b.txt", L"console.txt", L"com",
+                              L"lpt10", L"caf\u00e9 \u00d1.json", L".hidden", L"x..y"})
+        EXPECT_TRUE(isPlainFileName(ok)) << platform::wideToUtf8(ok);
+    for (const wchar_t* bad :
+         {L"",         L".",        L"..",     L"..\\up.txt",  L"a/b",     L"a\\b",      L"c:x",
+          L"x:stream", L"x.",       L"x ",     L"CON",         L"nul.txt", L"Com1",      L"lpt9.log",
+          L"com0",     L"aux .txt", L"conin$", L"CONOUT$.log", L"clock$",  L"tab\there", L"line\nfeed",
+          L"del\x7f",  L"what?",    L"star*",  L"a<b",         L"pipe|"})
+        EXPECT_FALSE(isPlainFileName(bad)) << platform::wideToUtf8(bad);
 }

@@ -138,7 +138,7 @@ TEST(HostUtilBrowser, ChromeFolderFromTheUninstallKeysInOrderOrLocalAppData)
         EXPECT_EQ(capture.texts(), (Lines{"browserUtil>>GetChromePathFromRegister ===1",
                                           "browserUtil>>ReadChromeInstallLocationFromRegister ===1",
                                           "browserUtil>>ReadChromeInstallLocationFromRegister === >1", none,
-                                          "browserUtil>>chrome, result=" + rlxutil::utf8Value(plugins)}));
+                                          "browserUtil>>chrome, result=" + rlxutil::maskedValue(plugins)}));
     }
 
     // A value of any length is read whole.
