@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -87,8 +88,19 @@ class MappedFile {
 public:
     MappedFile() = default;
     ~MappedFile() { close(); }
-    MappedFile(MappedFile&& other) noexcept;
-    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(MappedFile&& other) noexcept
+        : mData(std::exchange(other.mData, nullptr)), mSize(std::exchange(other.mSize, 0))
+    {
+    }
+    MappedFile& operator=(MappedFile&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            mData = std::exchange(other.mData, nullptr);
+            mSize = std::exchange(other.mSize, 0);
+        }
+        return *this;
+    }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 

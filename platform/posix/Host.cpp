@@ -68,21 +68,6 @@ bool makeFolders(const std::string& path, std::string& problem)
 
 namespace platform {
 
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : mData(std::exchange(other.mData, nullptr)), mSize(std::exchange(other.mSize, 0))
-{
-}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        mData = std::exchange(other.mData, nullptr);
-        mSize = std::exchange(other.mSize, 0);
-    }
-    return *this;
-}
-
 void MappedFile::close()
 {
     if (mData)
