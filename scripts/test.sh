@@ -32,7 +32,9 @@ for preset in "${presets[@]}"; do
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     # wineserver -p fails when a server already runs for the prefix; that one serves as well.
     WINEPREFIX="$prefix" wineserver -p 2>/dev/null || true
-    WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1 || true
+    # The 64-bit loader makes a prefix of both widths; `wineboot` may mean the 32-bit one.
+    boot=wine; [ -x /usr/lib/wine/wine64 ] && boot=/usr/lib/wine/wine64
+    WINEPREFIX="$prefix" "$boot" wineboot -i >/dev/null 2>&1 || true
   fi
   echo "=== $preset: test"
   # The status is ctest's, not tee's: read it before anything else runs.
