@@ -81,15 +81,17 @@ private:
     std::unique_ptr<State> mState;
 };
 
-// A regular file mapped read-only and whole, so that a reader touches only the pages it needs and
-// memory follows what is read, not the file's size. The open never blocks (a FIFO with no writer),
+// A regular file mapped read-only, whole or its first bytes (a window), so that a reader touches
+// only the pages it needs and memory follows what is read, not the file's size; a window lets a
+// 32-bit process read the part of a large file it needs. The open never blocks (a FIFO with no writer),
 // and what is not a regular file (a folder, a FIFO, a device) is refused before a byte is read.
 class MappedFile {
 public:
     MappedFile() = default;
     ~MappedFile() { close(); }
     MappedFile(MappedFile&& other) noexcept
-        : mData(std::exchange(other.mData, nullptr)), mSize(std::exchange(other.mSize, 0))
+        : mData(std::exchange(other.mData, nullptr)), mSize(std::exchange(other.mSize, 0)),
+          mFileSize(std::exchange(other.mFileSize, 0))
     {
     }
     MappedFile& operator=(MappedFile&& other) noexcept
@@ -98,6 +100,7 @@ public:
             close();
             mData = std::exchange(other.mData, nullptr);
             mSize = std::exchange(other.mSize, 0);
+            mFileSize = std::exchange(other.mFileSize, 0);
         }
         return *this;
     }
@@ -106,15 +109,19 @@ public:
 
     // `path` as the tools receive it. On failure returns false and names the problem in a few
     // words ("no such file", "is a folder, not a file", "is not a regular file", ...).
-    bool open(const std::string& path, std::string& problem);
+    // Maps the first min(file size, window) bytes.
+    bool open(const std::string& path, std::string& problem, uint64_t window = UINT64_MAX);
     void close();
 
+    // The mapped bytes: the whole file unless a smaller window was asked for.
     const uint8_t* data() const { return mData; }
     uint64_t size() const { return mSize; }
+    uint64_t fileSize() const { return mFileSize; }
 
 private:
-    const uint8_t* mData = nullptr; // null for an empty file
+    const uint8_t* mData = nullptr; // null for an empty file or window
     uint64_t mSize = 0;
+    uint64_t mFileSize = 0;
 };
 
 } // namespace platform

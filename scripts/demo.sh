@@ -1,43 +1,65 @@
 #!/usr/bin/env bash
-# The whole system once: sets up what is missing, builds the shipped (win32) demo installer
-# build/win32/demo/KavariSetup.exe and verifies and lists it; then builds the same installer over
-# the 64-bit setup.exe (this machine runs no 32-bit code), runs it under Wine in the project's own
-# prefix and shows what happened: the installed files with sizes and versions, the plug-in copies,
-# the start program's record of its start, and the run's trace records through kvtrace.
+# The whole system once: sets up what is missing, builds the shipped demo installer
+# build/win32/demo/KavariSetup.exe, verifies and lists it, installs it under Wine in the project's
+# own prefix from a download folder, as users do, and shows what happened: the installed files
+# with sizes and versions, the plug-in copies, the start program's record of its start, and the
+# run's trace records through kvtrace. Where the 32-bit Wine cannot be set up, the same items are
+# packed behind the 64-bit setup.exe and that installer runs instead.
+# The terminal shows one line per step and then the results; apt, CMake, compiler and Wine output
+# goes to build/demo.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/steps.sh
+echo "Kavari add-on setup demo (tool output: $KV_LOG)"
 
 scripts/bootstrap.sh
-echo "=== The shipped installer (win32)"
-cmake --preset win32 >/dev/null
 # demo_package builds setup.exe, the start program, the plug-in module and a kvpack for this
 # machine (build/win32/host/bin/kvpack), and packs the items in the order the installer takes them.
-cmake --build --preset win32 --target demo_package
+step "Building the shipped installer build/win32/demo/KavariSetup.exe" \
+  bash -c 'cmake --preset win32 && cmake --build --preset win32 --target demo_package kvtrace'
 kvpack=build/win32/host/bin/kvpack
-$kvpack verify build/win32/demo/KavariSetup.exe
-$kvpack list build/win32/demo/KavariSetup.exe
-
 echo
-echo "=== The same package over the 64-bit setup.exe, run under Wine"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target demo_package kvtrace
-export WINEPREFIX=$PWD/build/win64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineserver -p 2>/dev/null || true
-wineboot -i >/dev/null 2>&1 || true
-profile=$(winepath -u "$(wine cmd /c echo %USERPROFILE% 2>/dev/null | tr -d '\r')")
-local_data=$(winepath -u "$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')")
-roaming=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')")
-temp=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')")
+echo "--- kvpack verify build/win32/demo/KavariSetup.exe"
+$kvpack verify build/win32/demo/KavariSetup.exe
+echo
+echo "--- kvpack list build/win32/demo/KavariSetup.exe"
+$kvpack list build/win32/demo/KavariSetup.exe
+echo
+
+preset=win32
+if ! scripts/setup-wine32.sh --check 2>/dev/null; then
+  echo "This machine cannot run 32-bit programs (scripts/setup-wine32.sh failed, see $KV_LOG):"
+  echo "the same items go behind the 64-bit setup.exe instead."
+  preset=win64
+  step "Building the 64-bit installer build/win64/demo/KavariSetup.exe" \
+    bash -c 'cmake --preset win64 && cmake --build --preset win64 --target demo_package kvtrace'
+fi
+run=(scripts/wine-run "$PWD/build/$preset/wineprefix")
+export WINEPREFIX=$PWD/build/$preset/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The 64-bit loader makes a prefix of both widths and answers the questions below.
+wine64=wine
+[ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
+prepare_prefix() {
+  wineserver -p 2>/dev/null || true
+  "$wine64" wineboot -i
+}
+step "Preparing the Wine prefix build/$preset/wineprefix" prepare_prefix
+windows_folder() { "$wine64" winepath -u "$("$wine64" cmd /c echo "%$1%" 2>/dev/null | tr -d '\r')" 2>/dev/null; }
+profile=$(windows_folder USERPROFILE)
+local_data=$(windows_folder LOCALAPPDATA)
+roaming=$(windows_folder APPDATA)
+temp=$(windows_folder TEMP)
 # A fresh start: what an earlier run installed, and its trace files.
 rm -rf "$local_data/Kavari" "$local_data/Google/Chrome/Application/Plugins/npkvdpx.dll" "$roaming/Mozilla/plugins/npkvdpx.dll"
 rm -f "$temp"/kvrtra_*.kvl
 # Run from a download folder, as users do.
-downloads=build/win64/demo-run/Downloads
+downloads=build/$preset/demo-run/Downloads
 mkdir -p "$downloads"
-cp build/win64/demo/KavariSetup.exe "$downloads/"
+cp "build/$preset/demo/KavariSetup.exe" "$downloads/"
+printf '%s ... ' "Running build/$preset/demo-run/Downloads/KavariSetup.exe ($([ $preset = win32 ] && echo 32 || echo 64)-bit) under Wine"
 status=0
-(cd "$downloads" && wine KavariSetup.exe >/dev/null) || status=$?
-echo "KavariSetup.exe exited with $status (always 0: the installer reports only through its trace)"
+(cd "$downloads" && "${run[@]}" KavariSetup.exe >>"$KV_LOG" 2>&1) || status=$?
+echo "exited with $status (always 0: the installer reports only through its trace)"
 # The start program runs on its own; give it a moment to write its record.
 for _ in $(seq 50); do [ -s "$local_data/Kavari/OrvaneKavariStart.record" ] && break; sleep 0.1; done
 
@@ -70,7 +92,7 @@ echo
 echo "--- The start program's record of its start (its command line)"
 cat "$local_data/Kavari/OrvaneKavariStart.record"
 echo
-echo "--- The run's trace records"
+echo "--- The run's trace records (kvtrace dump)"
 for trace in "$temp"/kvrtra_*.kvl; do
-  wine build/win64/bin/kvtrace.exe dump "$(winepath -w "$trace")"
+  "${run[@]}" "build/$preset/bin/kvtrace.exe" dump "$("$wine64" winepath -w "$trace" 2>/dev/null)" | tr -d '\r'
 done

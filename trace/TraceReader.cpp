@@ -205,10 +205,11 @@ std::string traceTextToUtf8(const TraceText& text)
     return out;
 }
 
-TraceReadResult readTraceFile(const uint8_t* data, size_t size, TraceVisitor* visitor)
+TraceReadResult readTraceFile(const uint8_t* data, size_t size, TraceVisitor* visitor, uint64_t fileSize)
 {
     TraceReadResult result;
-    result.actualSize = size;
+    const uint64_t whole = fileSize == kWholeFile ? size : fileSize;
+    result.actualSize = whole;
     result.header = checkTraceHeader(data, size);
     if (auto fields = readTraceHeader(data, size))
         result.fields = *fields;
@@ -221,11 +222,11 @@ TraceReadResult readTraceFile(const uint8_t* data, size_t size, TraceVisitor* vi
     result.wrapped = h.oldestRecord != H;
     // Writers make the file exactly as large as its header says; only the last process's cut
     // of a ring that never wrapped leaves it shorter.
-    if (size != h.fileSize) {
-        if (size < h.fileSize && !result.wrapped && h.writeOffset <= size)
+    if (whole != h.fileSize) {
+        if (whole < h.fileSize && !result.wrapped && h.writeOffset <= whole)
             result.cut = true;
         else
-            walker.problem("file is " + std::to_string(size) + " bytes, its header says " +
+            walker.problem("file is " + std::to_string(whole) + " bytes, its header says " +
                            std::to_string(h.fileSize));
     }
 

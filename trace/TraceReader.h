@@ -83,6 +83,10 @@ struct TraceReadResult {
 // bounds the header gives beyond the bytes are cut to them; a lap stops at the first record
 // whose size cannot be right; a record with impossible string offsets is skipped. Every such
 // finding lands in `problems`. The visitor may be null (checking only).
-TraceReadResult readTraceFile(const uint8_t* data, size_t size, TraceVisitor* visitor);
+// `fileSize`: the whole file's size when `data` holds only its first bytes; every byte the
+// reader uses lies in the first min(fileSize, the header's file size) bytes.
+constexpr uint64_t kWholeFile = UINT64_MAX;
+TraceReadResult readTraceFile(const uint8_t* data, size_t size, TraceVisitor* visitor,
+                              uint64_t fileSize = kWholeFile);
 
 } // namespace trace

@@ -74,9 +74,10 @@ void MappedFile::close()
         munmap(const_cast<uint8_t*>(mData), static_cast<size_t>(mSize));
     mData = nullptr;
     mSize = 0;
+    mFileSize = 0;
 }
 
-bool MappedFile::open(const std::string& path, std::string& problem)
+bool MappedFile::open(const std::string& path, std::string& problem, uint64_t window)
 {
     close();
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
@@ -94,7 +95,8 @@ bool MappedFile::open(const std::string& path, std::string& problem)
         ::close(fd);
         return false;
     }
-    const uint64_t size = static_cast<uint64_t>(status.st_size);
+    const uint64_t fileSize = static_cast<uint64_t>(status.st_size);
+    const uint64_t size = std::min(fileSize, window);
     if (size > std::numeric_limits<size_t>::max()) {
         ::close(fd);
         problem = "too large to map on this system";
@@ -111,6 +113,7 @@ bool MappedFile::open(const std::string& path, std::string& problem)
     }
     ::close(fd);
     mSize = size;
+    mFileSize = fileSize;
     return true;
 }
 

@@ -83,9 +83,10 @@ void MappedFile::close()
     win32::UniqueView(const_cast<uint8_t*>(mData)).reset();
     mData = nullptr;
     mSize = 0;
+    mFileSize = 0;
 }
 
-bool MappedFile::open(const std::string& path, std::string& problem)
+bool MappedFile::open(const std::string& path, std::string& problem, uint64_t window)
 {
     close();
     const std::wstring wide = utf8ToWide(path);
@@ -109,21 +110,25 @@ bool MappedFile::open(const std::string& path, std::string& problem)
         problem = "is not a regular file";
         return false;
     }
-    if (static_cast<uint64_t>(size.QuadPart) > std::numeric_limits<size_t>::max()) {
+    const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+    const uint64_t bytes = std::min(fileSize, window);
+    if (bytes > std::numeric_limits<size_t>::max()) {
         problem = "too large to map on this system";
         return false;
     }
-    if (size.QuadPart > 0) {
+    if (bytes > 0) {
         const win32::UniqueMapping mapping(
             CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-        win32::UniqueView view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+        win32::UniqueView view(
+            mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(bytes)) : nullptr);
         if (!view) {
             problem = "cannot map: " + win32::LastError::take().message();
             return false;
         }
         mData = static_cast<const uint8_t*>(view.release());
     }
-    mSize = static_cast<uint64_t>(size.QuadPart);
+    mSize = bytes;
+    mFileSize = fileSize;
     return true;
 }
 

@@ -2,9 +2,11 @@
 #include "TraceTestFile.h"
 #include "platform/Bytes.h"
 #include "trace/DirectTrace.h"
+#include "trace/ViewBlock.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 using namespace trace;
@@ -37,6 +39,31 @@ TEST(TraceHeader, ForeignOrUnfinishedHeadersAreNeverWritten)
         const std::vector<uint8_t> before = file.bytes;
         EXPECT_EQ(file.write("x"), TraceWriteResult::NotUsable) << offset;
         EXPECT_EQ(file.bytes, before);
+    }
+}
+
+// The per-process view block holds the same bytes whichever width wrote it, and its first 8 bytes
+// stay the two 32-bit values (address, users) that 32-bit modules read.
+TEST(ViewBlock, BytesDoNotDependOnTheWritersWidth)
+{
+    struct Case {
+        ViewBlock value;
+        std::array<uint8_t, 12> bytes;
+    } const cases[] = {
+        {{0x12345678u, 2}, {0x78, 0x56, 0x34, 0x12, 2, 0, 0, 0, 0, 0, 0, 0}},
+        {{0x00007FF612345678u, 1}, {0x78, 0x56, 0x34, 0x12, 1, 0, 0, 0, 0xF6, 0x7F, 0, 0}},
+        {{0, 0}, {}},
+    };
+    for (const Case& c : cases) {
+        std::array<uint8_t, 16> block;
+        block.fill(0xEE);
+        storeViewBlock(block.data(), c.value);
+        EXPECT_TRUE(std::equal(c.bytes.begin(), c.bytes.end(), block.begin())) << std::hex << c.value.address;
+        EXPECT_EQ(block[12], 0xEE) << "the block's field after the address must stay untouched";
+        const ViewBlock back = loadViewBlock(block.data());
+        EXPECT_EQ(back.address, c.value.address);
+        EXPECT_EQ(back.users, c.value.users);
+        EXPECT_EQ(platform::load32(block.data() + 4), c.value.users);
     }
 }
 

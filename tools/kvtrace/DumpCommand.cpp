@@ -182,7 +182,7 @@ int dumpCommand(const std::vector<std::string>& args, std::ostream& out)
     const size_t size = static_cast<size_t>(file.size());
     const auto header = trace::readTraceHeader(file.data(), size);
     DumpVisitor visitor(out, filter, json, header ? header->recordCount : 0);
-    const trace::TraceReadResult result = trace::readTraceFile(file.data(), size, &visitor);
+    const trace::TraceReadResult result = trace::readTraceFile(file.data(), size, &visitor, file.fileSize());
     visitor.flush();
     out.flush();
     return reportFileState(path, result);

@@ -51,7 +51,7 @@ int infoCommand(const std::vector<std::string>& args, std::ostream& out)
         return status;
     const std::string& path = files[0];
     const trace::TraceReadResult result =
-        trace::readTraceFile(file.data(), static_cast<size_t>(file.size()), nullptr);
+        trace::readTraceFile(file.data(), static_cast<size_t>(file.size()), nullptr, file.fileSize());
     if (result.header != trace::HeaderCheck::Valid)
         return reportFileState(path, result);
 

@@ -3,7 +3,9 @@
 
 #include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"
+#include "trace/TraceFormat.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kvtrace {
@@ -13,14 +15,19 @@ static_assert(uint64_t{0xFFFFFFFFu} <= SIZE_MAX, "a trace file's size must fit s
 
 bool openTraceFile(const std::string& path, platform::MappedFile& file, std::string& problem)
 {
-    if (!file.open(path, problem))
+    // The header first, then only the bytes it names: the reader uses nothing beyond them, and a
+    // 32-bit process could not map a large file whole.
+    if (!file.open(path, problem, trace::kHeaderSize))
         return false;
-    if (file.size() > 0xFFFFFFFFu) {
+    if (file.fileSize() > 0xFFFFFFFFu) {
         file.close();
         problem = "too large for a trace file";
         return false;
     }
-    return true;
+    const auto header = trace::readTraceHeader(file.data(), static_cast<size_t>(file.size()));
+    if (!header || trace::checkTraceHeader(file.data(), static_cast<size_t>(file.size())) != trace::HeaderCheck::Valid)
+        return true;
+    return file.open(path, problem, std::min<uint64_t>(file.fileSize(), header->fileSize));
 }
 
 int openCommandFile(const std::vector<std::string>& files, platform::MappedFile& file)

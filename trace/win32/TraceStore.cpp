@@ -6,6 +6,7 @@
 #include "platform/win32/Security.h"
 #include "platform/win32/SystemLibrary.h"
 #include "trace/TraceFormat.h"
+#include "trace/ViewBlock.h"
 
 #include <aclapi.h>
 #include <algorithm>
@@ -49,16 +50,6 @@ bool readSetting(const TraceSettingsSource& source, const wchar_t* value, std::w
     return true;
 }
 
-// The file's view block, as this build's pointers lay it out (a process holds one bitness):
-//
-//   off   size           field
-//    0    pointer        address of the trace file view in this process, 0 for none
-//    P    4              number of users of that view (P = 4 on 32-bit, 8 on 64-bit)
-struct ViewBlockData {
-    uintptr_t address;
-    uint32_t users;
-};
-constexpr DWORD kViewBlockSize = 1024;
 
 std::wstring timeStamp()
 {
@@ -371,7 +362,7 @@ uint8_t* TraceStore::mapView(HANDLE mapping)
                static_cast<unsigned long>(GetCurrentProcessId()));
     name[299] = 0;
     mBlockMapping.reset(
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kViewBlockSize, name));
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, trace::kViewBlockSize, name));
     const bool existed = mBlockMapping && GetLastError() == ERROR_ALREADY_EXISTS;
     if (mBlockMapping)
         mBlockView.reset(MapViewOfFile(mBlockMapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -383,18 +374,18 @@ uint8_t* TraceStore::mapView(HANDLE mapping)
         return nullptr;
     }
     diagnostic(L"KvrMapViewOfFile szMapFileName\r\n");
-    auto* block = static_cast<ViewBlockData*>(mBlockView.get());
+    auto* block = static_cast<uint8_t*>(mBlockView.get());
     if (!existed) {
         auto* view = static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
         diagnostic(L"KvrMapViewOfFile new lpBaseAddress=%p\r\n", static_cast<void*>(view));
         const MutexLock lock = MutexLock::acquire(mBlockMutex.get(), INFINITE);
-        *block = {reinterpret_cast<uintptr_t>(view), view ? 1u : 0u};
+        trace::storeViewBlock(block, {reinterpret_cast<uintptr_t>(view), view ? 1u : 0u});
         return view;
     }
     uint8_t* view = nullptr;
     {
         const MutexLock lock = MutexLock::acquire(mBlockMutex.get(), INFINITE);
-        view = reinterpret_cast<uint8_t*>(block->address);
+        view = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(trace::loadViewBlock(block).address));
     }
     if (!view) {
         view = static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
@@ -413,21 +404,21 @@ void TraceStore::addMapFileRef(bool add, uint8_t* view)
                static_cast<void*>(view));
     if (!mBlockView)
         return;
-    auto* block = static_cast<ViewBlockData*>(mBlockView.get());
+    auto* block = static_cast<uint8_t*>(mBlockView.get());
     const MutexLock lock = MutexLock::acquire(mBlockMutex.get(), INFINITE);
-    ViewBlockData data = *block;
+    trace::ViewBlock data = trace::loadViewBlock(block);
     if (add) {
         data.address = reinterpret_cast<uintptr_t>(view);
         data.users += 1;
     } else if (data.users > 0) {
         data.users -= 1;
         if (data.users == 0) {
-            UniqueView(reinterpret_cast<void*>(data.address)).reset();
+            UniqueView(reinterpret_cast<void*>(static_cast<uintptr_t>(data.address))).reset();
             data.address = 0;
         }
     }
     diagnostic(L"KvrMapViewOfFile AddMapFileRef  data.dwRefCount=%u\r\n", data.users);
-    *block = data;
+    trace::storeViewBlock(block, data);
 }
 
 void TraceStore::unmapView(uint8_t* view)
