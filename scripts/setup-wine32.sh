@@ -13,7 +13,7 @@
 # --check changes nothing and answers 0 when all is set up.
 # Prints one line naming the step that failed; the commands' own output goes to $KV_LOG
 # (default: standard error).
-set -euo pipefail
+set -Eeuo pipefail
 
 cache=${KV_WINE32_CACHE:-/var/cache/kavari-wine32}
 log=${KV_LOG:-/dev/stderr}
@@ -117,4 +117,4 @@ if ! wine32_ready; then
 fi
 
 step="start the 32-bit Wine loader"
-/usr/lib/wine/wine --version >>"$log" 2>&1
+/usr/lib/wine/wine --version >/dev/null 2>>"$log"

@@ -3,7 +3,8 @@
 # has blanks, and run by a user whose profile name is not ASCII and holds a blank, in a Wine
 # prefix of its own (Wine names the profile after USER when it makes the prefix).
 #   signed-installer-other-profile.sh KVPACK INSTALLER KVTRACE_EXE
-# KVPACK runs on this machine; INSTALLER is a 64-bit KavariSetup.exe; KVTRACE_EXE reads the trace.
+# KVPACK runs on this machine; INSTALLER is a KavariSetup.exe of either width; KVTRACE_EXE reads
+# the trace. Programs run through scripts/wine-run; the 64-bit loader makes the prefix (both widths).
 set -euo pipefail
 kvpack=$1 installer=$2 kvtrace=$3
 for tool in openssl osslsigncode wine wineboot wineserver; do
@@ -14,8 +15,11 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$work/prefix
 cleanup() { wineserver -k 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+wine_run() { "$(dirname "$0")/../../../scripts/wine-run" "$WINEPREFIX" "$@"; }
+wine64=wine
+[ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
 
-wineboot -i >/dev/null 2>&1
+"$wine64" wineboot -i >/dev/null 2>&1
 profile="$WINEPREFIX/drive_c/users/$USER"
 [ -d "$profile" ] || fail "Wine made no profile folder \"$USER\""
 
@@ -45,7 +49,7 @@ size=$(stat -c %s "$installer")
 cmp -s -i 1024:1024 -n $((size - 1024)) "$installer" "$signed" || fail "signing changed more than the headers"
 "$kvpack" verify "$signed" >/dev/null || fail "kvpack verify refuses the signed installer"
 
-(cd "$downloads" && wine KavariSetup.exe >/dev/null 2>&1) || fail "the installer did not exit 0"
+(cd "$downloads" && wine_run KavariSetup.exe >/dev/null 2>&1) || fail "the installer did not exit 0"
 folder="$profile/AppData/Local/Kavari"
 for item in orvanekavaristart.exe firefox.json edge.json chrome.json; do
   [ -s "$folder/$item" ] || fail "$item is not installed under the profile"
@@ -55,7 +59,7 @@ for _ in $(seq 50); do [ -s "$folder/OrvaneKavariStart.record" ] && break; sleep
 
 trace=$(find "$profile" -name 'kvrtra_*.kvl' | head -n 1)
 [ -n "$trace" ] || fail "no trace file"
-lines=$(wine "$kvtrace" dump "$(winepath -w "$trace")" 2>/dev/null)
+lines=$(wine_run "$kvtrace" dump "$("$wine64" winepath -w "$trace")" 2>/dev/null)
 [ -n "${KV_SHOW_TRACE:-}" ] && echo "$lines"
 echo "$lines" | grep -q 'InstallKavariAddOn>>leave' || fail "the run did not end"
 echo "$lines" | grep -qF 'strexeclog=Excute:C:\users\' || fail "no launch line"
