@@ -34,7 +34,7 @@ if ! scripts/setup-wine32.sh --check 2>/dev/null; then
   step "Building the 64-bit installer build/win64/demo/KavariSetup.exe" \
     bash -c 'cmake --preset win64 && cmake --build --preset win64 --target demo_package kvtrace'
 fi
-run=(scripts/wine-run "$PWD/build/$preset/wineprefix")
+run=("$PWD/scripts/wine-run" "$PWD/build/$preset/wineprefix")
 export WINEPREFIX=$PWD/build/$preset/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The 64-bit loader makes a prefix of both widths and answers the questions below.
 wine64=wine
@@ -59,7 +59,12 @@ cp "build/$preset/demo/KavariSetup.exe" "$downloads/"
 printf '%s ... ' "Running build/$preset/demo-run/Downloads/KavariSetup.exe ($([ $preset = win32 ] && echo 32 || echo 64)-bit) under Wine"
 status=0
 (cd "$downloads" && "${run[@]}" KavariSetup.exe >>"$KV_LOG" 2>&1) || status=$?
-echo "exited with $status (always 0: the installer reports only through its trace)"
+if [ "$status" -eq 0 ]; then
+  echo "exited with 0 (always: the installer reports only through its trace)"
+else
+  echo "failed to run (exit $status); Wine's output is in $KV_LOG"
+  exit 1
+fi
 # The start program runs on its own; give it a moment to write its record.
 for _ in $(seq 50); do [ -s "$local_data/Kavari/OrvaneKavariStart.record" ] && break; sleep 0.1; done
 
