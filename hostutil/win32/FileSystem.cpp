@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <cwctype>
 #include <io.h>
 #include <memory>
 #include <mutex>
@@ -71,9 +70,11 @@ bool isStagedName(const std::wstring& name, const std::wstring& prefix)
         _wcsnicmp(name.c_str(), prefix.c_str(), prefix.size()) != 0 ||
         _wcsicmp(name.c_str() + name.size() - suffixSize, kStagedSuffix) != 0)
         return false;
-    for (size_t i = prefix.size(); i < prefix.size() + kSerialDigits; ++i)
-        if (!std::iswxdigit(name[i]))
+    for (size_t i = prefix.size(); i < prefix.size() + kSerialDigits; ++i) {
+        const wchar_t c = name[i];
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F')))
             return false;
+    }
     return true;
 }
 
@@ -173,10 +174,6 @@ Staged stageCopy(const std::wstring& source, const std::wstring& target)
             return staged;
         }
     }
-    // A copy keeps the source's time of writing, as the system's copy does.
-    FILETIME created{}, accessed{}, written{};
-    if (GetFileTime(in.get(), &created, &accessed, &written))
-        SetFileTime(out.get(), nullptr, nullptr, &written);
     // Delayed write errors (a full disk among them) show here, before the copy takes any place.
     if (!FlushFileBuffers(out.get())) {
         staged.error = LastError::take().code;
