@@ -179,10 +179,8 @@ Staged stageCopy(const std::wstring& source, const std::wstring& target)
         staged.error = LastError::take().code;
         return staged;
     }
-    if (!CloseHandle(out.release())) {
-        staged.error = LastError::take().code;
-        return staged;
-    }
+    // Closed before the swap: a file open without sharing cannot be renamed.
+    out.reset();
     return staged;
 }
 
