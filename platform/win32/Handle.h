@@ -140,7 +140,10 @@ class SelfImpersonation {
 public:
     SelfImpersonation() = default;
     ~SelfImpersonation() { revert(); }
-    SelfImpersonation(SelfImpersonation&& other) noexcept : mActive(std::exchange(other.mActive, false)) {}
+    SelfImpersonation(SelfImpersonation&& other) noexcept
+        : mActive(std::exchange(other.mActive, false)), mSucceeded(other.mSucceeded)
+    {
+    }
     SelfImpersonation& operator=(SelfImpersonation&&) = delete;
     SelfImpersonation(const SelfImpersonation&) = delete;
     SelfImpersonation& operator=(const SelfImpersonation&) = delete;
