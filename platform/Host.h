@@ -14,11 +14,11 @@
 
 namespace platform {
 
-struct FileCloser {
+struct StreamCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 // The owner of one open C-runtime stream.
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+using UniqueStream = std::unique_ptr<std::FILE, StreamCloser>;
 
 // _wfopen on Windows; elsewhere fopen of the UTF-8 form. Null when the file cannot be opened.
 std::FILE* openFile(const std::wstring& path, const char* mode);

@@ -37,7 +37,7 @@ template <typename F> double microsecondsPerCall(F f, int rounds)
 
 size_t readWhole(const std::string& path, std::vector<uint8_t>& buffer)
 {
-    const platform::UniqueFile file(platform::openFileUtf8(path, "rb"));
+    const platform::UniqueStream file(platform::openFileUtf8(path, "rb"));
     if (!file)
         return 0;
     size_t total = 0;

@@ -5,6 +5,7 @@
 #include "hostutil/PathUtil.h"
 #include "hostutil/SystemText.h"
 #include "hostutil/win32/FileSystem.h"
+#include "hostutil/win32/Registry.h"
 #include "platform/TextConvert.h"
 #include "platform/win32/Handle.h"
 
@@ -39,26 +40,6 @@ std::wstring nonEmptyFolder(const std::wstring& base, const wchar_t* below)
     return base.empty() ? std::wstring() : CombinePath(base, below, L'\\');
 }
 
-// The bytes of a registry value at any length. The value may grow between asking its size and
-// reading it; then the size is asked again.
-bool readValue(HKEY key, const wchar_t* name, std::vector<uint8_t>& data)
-{
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return false;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        data.assign(size, 0);
-        const LSTATUS status = RegQueryValueExW(key, name, nullptr, nullptr, data.data(), &size);
-        if (status == ERROR_SUCCESS) {
-            data.resize(size);
-            return true;
-        }
-        if (status != ERROR_MORE_DATA)
-            return false;
-    }
-    return false;
-}
-
 } // namespace
 
 bool ReadIniString(const wchar_t* file, const wchar_t* section, const wchar_t* key, std::wstring& out)
@@ -85,8 +66,10 @@ bool ReadChromeInstallLocationFromRegister(HKEY root, const std::wstring& subKey
     platform::win32::UniqueRegKey key;
     if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS) {
         dpxUtil(1, "browserUtil>>ReadChromeInstallLocationFromRegister ===1");
+        // Any type: the text is taken as the uninstall key holds it.
+        DWORD type = 0;
         std::vector<uint8_t> data;
-        if (readValue(key.get(), L"InstallLocation", data)) {
+        if (readRegistryValue(key.get(), L"InstallLocation", type, data)) {
             dpxUtil(1, "browserUtil>>ReadChromeInstallLocationFromRegister === >1");
             out = platform::utf16ToWide(registryText(data.data(), data.size()));
             found = true;
@@ -173,9 +156,9 @@ bool GetPluginPathFromProfileSection(const wchar_t* ini, const wchar_t* section,
         return false;
     const UINT relative = GetPrivateProfileIntW(section, L"IsRelative", 0, ini);
     std::wstring path;
-    if (!ReadIniString(ini, section, L"Path", path))
-        return false;
-    // profiles.ini writes forward slashes; the system takes them as they are.
+    ReadIniString(ini, section, L"Path", path);
+    // profiles.ini writes forward slashes; the system takes them as they are. Without a path a
+    // relative profile is the profile root, an absolute one no folder at all (not the current one).
     const std::wstring profileFolder = relative != 0 ? CombinePath(profileRoot, path, L'\\') : path;
     return GetFireFoxPlugInPathFromCompatibilityFile(profileFolder, out);
 }

@@ -4,13 +4,14 @@
 #include "hostutil/DpxUtil.h"
 #include "hostutil/PathUtil.h"
 #include "hostutil/Version.h"
+#include "hostutil/win32/FolderSecurity.h"
 #include "hostutil/win32/Registry.h"
 #include "peimage/win32/CFileMapping.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/LastError.h"
-#include "platform/win32/Security.h"
 #include "platform/win32/SystemLibrary.h"
 
+#include <atomic>
 #include <cstring>
 #include <io.h>
 #include <memory>
@@ -24,14 +25,9 @@ using platform::win32::LastError;
 
 namespace {
 
-// Undoes ImpersonateSelf on every path out of the access check.
-struct RevertGuard {
-    ~RevertGuard() { RevertToSelf(); }
-};
-
 void secureFolder(const std::wstring& folder)
 {
-    platform::win32::applyFolderSecurity(folder, GetProgramFilesDir());
+    applyFolderSecurity(folder, GetProgramFilesDir());
 }
 
 bool isFolder(const std::wstring& path)
@@ -61,6 +57,139 @@ std::wstring renameName(const std::wstring& newFile, int index)
     return name.size() < MAX_PATH ? name : std::wstring();
 }
 
+// Copies in the making sit beside their target as "<target>.<16 hex digits>.kvnew": in the same
+// folder, so that the swap is one rename on one volume.
+constexpr wchar_t kStagedSuffix[] = L".kvnew";
+constexpr size_t kSerialDigits = 16;
+constexpr DWORD kCopyPiece = 1 << 20;
+
+bool isStagedName(const std::wstring& name, const std::wstring& prefix)
+{
+    const size_t suffixSize = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
+    if (name.size() != prefix.size() + kSerialDigits + suffixSize ||
+        _wcsnicmp(name.c_str(), prefix.c_str(), prefix.size()) != 0 ||
+        _wcsicmp(name.c_str() + name.size() - suffixSize, kStagedSuffix) != 0)
+        return false;
+    for (size_t i = prefix.size(); i < prefix.size() + kSerialDigits; ++i) {
+        const wchar_t c = name[i];
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F')))
+            return false;
+    }
+    return true;
+}
+
+// Copies that a killed run left beside the target. A run still copying holds its copy open
+// without sharing, so the delete fails for it and succeeds for those nobody holds.
+void removeStaleCopies(const std::wstring& target)
+{
+    const size_t separator = target.find_last_of(L"\\/:");
+    const std::wstring folder = separator == std::wstring::npos ? L"" : target.substr(0, separator + 1);
+    const std::wstring prefix = target.substr(folder.size()) + L".";
+    WIN32_FIND_DATAW found{};
+    const platform::win32::UniqueFind find(FindFirstFileW((target + L".*" + kStagedSuffix).c_str(), &found));
+    if (!find)
+        return;
+    do {
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+            isStagedName(found.cFileName, prefix))
+            ::DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(find.get(), &found));
+}
+
+std::wstring stagedName(const std::wstring& target)
+{
+    static std::atomic<uint32_t> counter{0};
+    wchar_t serial[kSerialDigits + 1] = {};
+    _snwprintf(serial, kSerialDigits + 1, L"%08lx%08lx", static_cast<unsigned long>(GetCurrentProcessId()),
+               static_cast<unsigned long>(counter.fetch_add(1) ^ GetTickCount()));
+    return target + L"." + serial + kStagedSuffix;
+}
+
+// Removes a staged copy that was not swapped in, on every way out.
+struct TemporaryName {
+    std::wstring path;
+    ~TemporaryName()
+    {
+        if (!path.empty())
+            ::DeleteFileW(path.c_str());
+    }
+};
+
+struct Staged {
+    std::wstring path;  // empty when nothing is left to clean up
+    uint32_t error = 0; // the failing call's error, 0 on success
+};
+
+// The source's bytes in a new file beside the target, written in pieces, flushed and closed; the
+// error is the one of the call that failed, taken where it failed.
+Staged stageCopy(const std::wstring& source, const std::wstring& target)
+{
+    Staged staged;
+    const platform::win32::UniqueFile in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) {
+        staged.error = LastError::take().code;
+        return staged;
+    }
+    removeStaleCopies(target);
+    std::wstring path;
+    platform::win32::UniqueFile out;
+    for (int attempt = 0; attempt < 16 && !out; ++attempt) {
+        path = stagedName(target);
+        // CREATE_NEW never opens what exists under the name; no sharing keeps other runs from
+        // taking it for a stale copy.
+        out.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+        if (!out) {
+            staged.error = LastError::take().code;
+            if (staged.error != ERROR_FILE_EXISTS && staged.error != ERROR_ALREADY_EXISTS)
+                return staged;
+        }
+    }
+    if (!out)
+        return staged;
+    staged.error = 0;
+    staged.path = path;
+    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyPiece]);
+    if (!buffer) {
+        staged.error = ERROR_NOT_ENOUGH_MEMORY;
+        return staged;
+    }
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(in.get(), buffer.get(), kCopyPiece, &read, nullptr)) {
+            staged.error = LastError::take().code;
+            return staged;
+        }
+        if (read == 0)
+            break;
+        DWORD written = 0;
+        if (!WriteFile(out.get(), buffer.get(), read, &written, nullptr)) {
+            staged.error = LastError::take().code;
+            return staged;
+        }
+        if (written != read) {
+            // A short write without an error is what a full disk gives some file systems.
+            staged.error = ERROR_DISK_FULL;
+            return staged;
+        }
+    }
+    // Delayed write errors (a full disk among them) show here, before the copy takes any place.
+    if (!FlushFileBuffers(out.get())) {
+        staged.error = LastError::take().code;
+        return staged;
+    }
+    // Closed before the swap: a file open without sharing cannot be renamed.
+    out.reset();
+    return staged;
+}
+
+// One rename puts the staged copy in place, replacing the target, and is on disk when it returns.
+BOOL swapIn(const std::wstring& staged, const std::wstring& target)
+{
+    return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
 } // namespace
 
 int DeleteFile(const std::wstring& filePath)
@@ -84,9 +213,28 @@ int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile)
         dpxUtil(2, "filesystem>>ForceCopyFile,file path are same", pathItem("existingFile", existingFile));
         return 1;
     }
-    BOOL result = CopyFileW(existingFile.c_str(), newFile.c_str(), FALSE);
-    if (result)
-        return result;
+    // A folder (or a link, a device) where the file belongs is the user's, not an older copy of
+    // ours: it is neither replaced nor moved aside.
+    const DWORD targetAttributes = GetFileAttributesW(newFile.c_str());
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES &&
+        (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
+        dpxUtil(3, "filesystem>>ForceCopyFile failed, target is not a file", pathItem("newFile", newFile));
+        return 0;
+    }
+
+    // The new bytes are whole and on disk beside the target before the target is touched, so the
+    // installed file is at every instant the old one or the new one.
+    const Staged staged = stageCopy(existingFile, newFile);
+    TemporaryName temporary{staged.path};
+    if (staged.error != 0) {
+        dpxUtil(3, "filesystem>>ForceCopyFile failed", uintItem("GetLastError()", staged.error),
+                pathItem("existingFile", existingFile), pathItem("newFile", newFile));
+        return 0;
+    }
+    if (swapIn(staged.path, newFile)) {
+        temporary.path.clear();
+        return 1;
+    }
     const uint32_t error = LastError::take().code;
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
         dpxUtil(3, "filesystem>>ForceCopyFile failed", uintItem("GetLastError()", error),
@@ -94,7 +242,7 @@ int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile)
         return 0;
     }
 
-    // A file in use can often still be renamed: move it aside and copy into its place.
+    // A file in use can often still be renamed: move it aside and swap into its place.
     dpxUtil(2, "filesystem>>ForceCopyFile,first-try failed, try rename existing",
             pathItem("newFile", newFile));
     std::wstring aside;
@@ -122,10 +270,12 @@ int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile)
         return 0;
     }
 
-    result = CopyFileW(existingFile.c_str(), newFile.c_str(), FALSE);
-    const uint32_t copyError = result ? 0 : LastError::take().code;
+    const BOOL result = swapIn(staged.path, newFile);
+    const uint32_t swapError = result ? 0 : LastError::take().code;
+    if (result)
+        temporary.path.clear();
     dpxUtil(2, "filesystem>>ForceCopyFile", intItem("result", result), pathItem("existingFile", existingFile),
-            pathItem("newFile", newFile), uintItem("GetLastError()", copyError));
+            pathItem("newFile", newFile), uintItem("GetLastError()", swapError));
     if (!result) {
         // The installed file must not be lost to a failed update: put it back where it was.
         const BOOL restored = MoveFileExW(aside.c_str(), newFile.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -197,9 +347,9 @@ int CFileSystem::IsFolderWritable(const std::wstring& folderPath, bool allowNonF
     }
 
     // The check runs against this thread's token, so the process token is lent to the thread.
-    const RevertGuard revert;
+    const auto impersonation = platform::win32::SelfImpersonation::begin();
     platform::win32::UniqueHandle token;
-    if (!ImpersonateSelf(SecurityImpersonation) ||
+    if (!impersonation ||
         !OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE | TOKEN_QUERY, FALSE, token.put())) {
         dpxUtil(3, "CFileSystem::IsFolderWritable>>ImpersonateSelf err",
                 uintItem("GetLastError()", LastError::take().code));
@@ -249,7 +399,8 @@ int CFileSystem::RecursiveCreateFolder(const std::wstring& path)
         secureFolder(folder);
         return 1;
     }
-    return createFailed(folder, LastError::take().code);
+    // Created meanwhile by someone else is as good; any other failure goes without a line of its own.
+    return LastError::take().code == ERROR_ALREADY_EXISTS && isFolder(folder) ? 1 : 0;
 }
 
 uint32_t CFileSystem::GetFileSize(const std::wstring& path)

@@ -26,9 +26,12 @@ public:
 // Deletes a file; the system's result, 0 for an empty path.
 int DeleteFile(const std::wstring& filePath);
 
-// Copies over `newFile`. A target in use is moved aside to "<newFile>.<n>.tmp" (n from 0 to 99)
-// and the copy repeated; when that copy fails too, the aside file is moved back. Non-zero on
-// success, and for two names of the same file, which are not copied.
+// Replaces `newFile` whole with a copy of `existingFile`: the bytes go to a new file beside it,
+// are flushed, and take its place in one rename, so it is at every instant the old file or the
+// new one. A target in use is moved aside to "<newFile>.<n>.tmp" (n from 0 to 99) and the rename
+// repeated; when that fails too, the aside file is moved back. A target that is not a file (a
+// folder) is left alone and the copy fails. Non-zero on success, and for two names of the same
+// file, which are not copied.
 int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile);
 
 // The long form of a path; empty when the system has none or it does not fit MAX_PATH.

@@ -175,25 +175,12 @@ const wchar_t* CDPXRegistryImpl::GetStringValue(const wchar_t* name, const wchar
 {
     if (!mKey || !name)
         return defaultText;
-    DWORD type = 0;
-    DWORD size = 0;
-    LSTATUS status = os().RegQueryValueExW(mKey.get(), name, nullptr, &type, nullptr, &size);
     mStringValue.clear();
-    if (status != ERROR_SUCCESS || !isStringType(type))
-        return defaultText;
-    if (size == 0)
-        return mStringValue.c_str();
-    // The value may grow between asking its size and reading it; then the size is asked again.
+    DWORD type = 0;
     std::vector<uint8_t> data;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        data.assign(size, 0);
-        status = os().RegQueryValueExW(mKey.get(), name, nullptr, &type, data.data(), &size);
-        if (status != ERROR_MORE_DATA)
-            break;
-    }
-    if (status != ERROR_SUCCESS || !isStringType(type))
+    if (!readRegistryValue(mKey.get(), name, type, data) || !isStringType(type))
         return defaultText;
-    mStringValue = platform::utf16ToWide(registryText(data.data(), size));
+    mStringValue = platform::utf16ToWide(registryText(data.data(), data.size()));
     return mStringValue.c_str();
 }
 
@@ -241,6 +228,26 @@ std::vector<std::wstring> CDPXRegistryImpl::EnumSubKeys()
 ComPtr<IDPXRegistry> CreateRegistry()
 {
     return ComPtr<IDPXRegistry>(new (std::nothrow) CDPXRegistryImpl);
+}
+
+bool readRegistryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<uint8_t>& data)
+{
+    DWORD size = 0;
+    if (os().RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        data.assign(size, 0);
+        if (size == 0)
+            return true;
+        const LSTATUS status = os().RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+        if (status == ERROR_SUCCESS) {
+            data.resize(size);
+            return true;
+        }
+        if (status != ERROR_MORE_DATA)
+            return false;
+    }
+    return false;
 }
 
 } // namespace hostutil

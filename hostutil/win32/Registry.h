@@ -202,4 +202,8 @@ private:
 // A new registry object with no key open; empty when memory runs out.
 ComPtr<IDPXRegistry> CreateRegistry();
 
+// A value's type and bytes at any length, through the operating-system facade; false when it
+// cannot be read. The value may grow between asking its size and reading it: then it is asked again.
+bool readRegistryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<uint8_t>& data);
+
 } // namespace hostutil

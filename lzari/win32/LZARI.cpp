@@ -44,11 +44,11 @@ void LZARI::DecodeFile(const std::wstring& in, const std::wstring& out)
 {
     // The output is only created once the input is known to open, so a missing input leaves an
     // existing output untouched.
-    platform::UniqueFile input(platform::openFile(in, "rb"));
+    platform::UniqueStream input(platform::openFile(in, "rb"));
     if (!input) {
         return;
     }
-    platform::UniqueFile output(platform::openFile(out, "wb"));
+    platform::UniqueStream output(platform::openFile(out, "wb"));
     if (!output) {
         return;
     }

@@ -28,6 +28,6 @@ public:
     const std::wstring& Path() const { return mPath; }
 
 private:
-    platform::UniqueFile mStream;
+    platform::UniqueStream mStream;
     std::wstring mPath;
 };

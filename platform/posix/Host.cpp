@@ -1,4 +1,5 @@
 // The host services on POSIX systems, where a path and an argument are the bytes the user gave.
+#include "platform/FilePrimitives.h"
 #include "platform/Host.h"
 
 #include "platform/TextConvert.h"
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
-#include <random>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -119,182 +119,70 @@ bool MappedFile::open(const std::string& path, std::string& problem, uint64_t wi
 
 } // namespace platform
 
-namespace platform {
+namespace platform::primitives {
 
 namespace {
-
-constexpr const char kPartSuffix[] = ".kvpack-part";
-constexpr size_t kSerialDigits = 16;
 
 std::string errnoText()
 {
     return std::strerror(errno);
 }
 
-// What a target that exists but must not be replaced is, in a few words; empty for a regular file.
-std::string kindProblem(mode_t mode)
-{
-    if (S_ISREG(mode))
-        return "";
-    if (S_ISDIR(mode))
-        return "is a folder, not a file";
-    if (S_ISLNK(mode))
-        return "is a symbolic link, not a regular file";
-    return "is not a regular file";
-}
-
-// Whether the target may be written: absent, or a regular file that may be replaced. `mode` is
-// the existing file's permissions, 0 when it is absent.
-bool checkTarget(const std::string& target, Existing existing, mode_t& mode, std::string& problem)
-{
-    const std::string name = fileNameOf(target);
-    if (name.empty() || name == "." || name == "..") {
-        problem = "is a folder, not a file";
-        return false;
-    }
-    struct stat status {};
-    mode = 0;
-    if (lstat(target.c_str(), &status) == 0) {
-        problem = kindProblem(status.st_mode);
-        if (problem.empty() && existing == Existing::refuse)
-            problem = "already exists";
-        mode = status.st_mode & 07777;
-        return problem.empty();
-    }
-    if (errno == ENOENT || errno == ENOTDIR)
-        return true; // whether its folder exists shows when the temporary is created
-    problem = "cannot check: " + errnoText();
-    return false;
-}
-
-bool isSerial(const std::string& text)
-{
-    if (text.size() != kSerialDigits)
-        return false;
-    for (const char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    return true;
-}
-
-// Temporaries that runs killed part-way left beside the target. A run still writing holds a lock
-// on its own, so only those nobody holds go.
-void removeStaleTemporaries(const std::string& target)
-{
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string prefix = fileNameOf(target) + ".";
-    const size_t suffixSize = sizeof kPartSuffix - 1;
-    DIR* listing = opendir(folder.c_str());
-    if (!listing)
-        return;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name.size() != prefix.size() + kSerialDigits + suffixSize ||
-            name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - suffixSize, suffixSize, kPartSuffix) != 0 ||
-            !isSerial(name.substr(prefix.size(), kSerialDigits)))
-            continue;
-        const std::string path = (slash == std::string::npos ? "" : folder) + name;
-        struct stat status {};
-        if (lstat(path.c_str(), &status) != 0)
-            continue;
-        if (S_ISLNK(status.st_mode)) {
-            unlink(path.c_str()); // never ours: removing the link touches nothing it points to
-            continue;
-        }
-        if (!S_ISREG(status.st_mode))
-            continue;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-            unlink(path.c_str());
-        ::close(fd);
-    }
-    closedir(listing);
-}
-
-std::string randomSerial()
-{
-    static std::random_device device;
-    static std::mt19937_64 generator((uint64_t{device()} << 32) ^ device() ^ uint64_t(getpid()));
-    static const char kHex[] = "0123456789abcdef";
-    uint64_t value = generator();
-    std::string serial(kSerialDigits, '0');
-    for (size_t i = 0; i < kSerialDigits; ++i, value >>= 4)
-        serial[i] = kHex[value & 15];
-    return serial;
-}
-
 } // namespace
 
-struct OutputFile::State {
-    int fd = -1;
-    std::string target;
-    std::string temporary;
-    Existing existing = Existing::replace;
-};
-
-OutputFile::OutputFile() = default;
-
-OutputFile::~OutputFile()
+bool look(const std::string& path, Entry& entry, std::string& problem)
 {
-    discard();
-}
-
-std::string OutputFile::temporaryName(const std::string& target, const std::string& serial)
-{
-    return target + "." + serial + kPartSuffix;
-}
-
-bool OutputFile::check(const std::string& target, Existing existing, std::string& problem)
-{
-    mode_t mode = 0;
-    return checkTarget(target, existing, mode, problem);
-}
-
-bool OutputFile::open(const std::string& target, Existing existing, std::string& problem)
-{
-    discard();
-    mode_t mode = 0;
-    if (!checkTarget(target, existing, mode, problem))
-        return false;
-    removeStaleTemporaries(target);
-
-    auto state = std::make_unique<State>();
-    for (int attempt = 0; attempt < 100 && state->fd < 0; ++attempt) {
-        state->temporary = temporaryName(target, randomSerial());
-        // O_EXCL never opens what exists under the name, a planted link included.
-        state->fd =
-            ::open(state->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (state->fd < 0 && errno != EEXIST) {
-            problem = errno == ENOENT || errno == ENOTDIR ? "its folder does not exist"
-                                                          : "cannot create a file beside it: " + errnoText();
-            return false;
-        }
-    }
-    if (state->fd < 0) {
-        problem = "cannot create a file beside it: no free temporary name";
+    struct stat status {};
+    entry = Entry{};
+    if (lstat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return true;
+        problem = "cannot check: " + errnoText();
         return false;
     }
-    flock(state->fd, LOCK_EX | LOCK_NB);
-    if (mode != 0)
-        fchmod(state->fd, mode); // a replaced file keeps its permissions
-    state->target = target;
-    state->existing = existing;
-    mState = std::move(state);
+    entry.kind = S_ISREG(status.st_mode)   ? Kind::regular
+                 : S_ISDIR(status.st_mode) ? Kind::folder
+                 : S_ISLNK(status.st_mode) ? Kind::link
+                                           : Kind::other;
+    entry.permissions = status.st_mode & 07777;
     return true;
 }
 
-bool OutputFile::write(const uint8_t* data, size_t size, std::string& problem)
+struct NativeFile {
+    int fd = -1;
+};
+
+void NativeFileCloser::operator()(NativeFile* file) const
 {
-    if (!mState) {
-        problem = "not open";
-        return false;
+    if (file->fd >= 0)
+        ::close(file->fd);
+    delete file;
+}
+
+Created createExclusive(const std::string& path, uint32_t permissions, UniqueNativeFile& file,
+                        std::string& problem)
+{
+    // O_EXCL never opens what exists under the name, a planted link included.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return Created::nameTaken;
+        problem = errno == ENOENT || errno == ENOTDIR ? "its folder does not exist"
+                                                      : "cannot create a file beside it: " + errnoText();
+        return Created::failed;
     }
+    // The lock tells removeUnheld() of other runs that this file is being written.
+    flock(fd, LOCK_EX | LOCK_NB);
+    if (permissions != 0)
+        fchmod(fd, static_cast<mode_t>(permissions));
+    file.reset(new NativeFile{fd});
+    return Created::created;
+}
+
+bool writeAll(NativeFile& file, const uint8_t* data, size_t size, std::string& problem)
+{
     while (size > 0) {
-        const ssize_t n = ::write(mState->fd, data, std::min<size_t>(size, size_t{1} << 30));
+        const ssize_t n = ::write(file.fd, data, std::min<size_t>(size, size_t{1} << 30));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -307,65 +195,91 @@ bool OutputFile::write(const uint8_t* data, size_t size, std::string& problem)
     return true;
 }
 
-bool OutputFile::commit(std::string& problem)
+bool seal(NativeFile& file, std::string& problem)
 {
-    if (!mState) {
-        problem = "not open";
+    if (fsync(file.fd) == 0)
+        return true;
+    problem = "write error: " + errnoText();
+    return false;
+}
+
+bool finish(UniqueNativeFile& file, std::string& problem)
+{
+    const int fd = std::exchange(file->fd, -1);
+    file.reset();
+    if (::close(fd) == 0)
+        return true;
+    problem = "write error: " + errnoText();
+    return false;
+}
+
+bool place(const std::string& from, const std::string& to, bool replace, std::string& problem)
+{
+    if (replace) {
+        if (rename(from.c_str(), to.c_str()) == 0)
+            return true;
+        problem = "cannot replace: " + errnoText();
         return false;
     }
-    // Errors of writes the system delayed show here, before the file takes the target's place.
-    if (fsync(mState->fd) != 0) {
-        problem = "write error: " + errnoText();
-        discard();
-        return false;
+    // A link fails when the name exists, whatever it is, so nothing is ever replaced.
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return true;
     }
-    // The lock is held until the file is in place, so no other run takes it for a stale one.
-    bool placed = false;
-    if (mState->existing == Existing::replace) {
-        struct stat status {};
-        if (lstat(mState->target.c_str(), &status) == 0 && !kindProblem(status.st_mode).empty()) {
-            problem = kindProblem(status.st_mode);
-        } else if (rename(mState->temporary.c_str(), mState->target.c_str()) == 0) {
-            placed = true;
-        } else {
-            problem = "cannot replace: " + errnoText();
-        }
-    } else if (link(mState->temporary.c_str(), mState->target.c_str()) == 0) {
-        // A link fails when the name exists, whatever it is, so nothing is ever replaced.
-        placed = true;
-        unlink(mState->temporary.c_str());
-    } else if (errno == EEXIST) {
+    if (errno == EEXIST) {
         problem = "already exists";
-    } else {
-        // A file system without hard links: the name is taken only if it was free a moment ago.
-        const std::string linkError = errnoText();
-        struct stat status {};
-        if (lstat(mState->target.c_str(), &status) == 0)
-            problem = "already exists";
-        else if (errno == ENOENT && rename(mState->temporary.c_str(), mState->target.c_str()) == 0)
-            placed = true;
-        else
-            problem = "cannot create: " + linkError;
+        return false;
     }
-    if (placed)
-        mState->temporary.clear();
-    const bool closed = ::close(mState->fd) == 0;
-    mState->fd = -1;
-    if (placed && !closed)
-        problem = "write error: " + errnoText();
-    discard();
-    return placed && closed;
+    // A file system without hard links: the name is taken only if it was free a moment ago.
+    const std::string linkError = errnoText();
+    struct stat status {};
+    if (lstat(to.c_str(), &status) == 0)
+        problem = "already exists";
+    else if (errno == ENOENT && rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    else
+        problem = "cannot create: " + linkError;
+    return false;
 }
 
-void OutputFile::discard()
+std::vector<std::string> list(const std::string& folder, const std::string& prefix, const std::string& suffix)
 {
-    if (!mState)
-        return;
-    if (!mState->temporary.empty())
-        unlink(mState->temporary.c_str());
-    if (mState->fd >= 0)
-        ::close(mState->fd);
-    mState.reset();
+    std::vector<std::string> names;
+    DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
+    if (!listing)
+        return names;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            names.push_back(name);
+    }
+    closedir(listing);
+    return names;
 }
 
-} // namespace platform
+void removeUnheld(const std::string& path)
+{
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0)
+        return;
+    if (S_ISLNK(status.st_mode)) {
+        unlink(path.c_str()); // never ours: removing the link touches nothing it points to
+        return;
+    }
+    if (!S_ISREG(status.st_mode))
+        return;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        unlink(path.c_str());
+    ::close(fd);
+}
+
+void remove(const std::string& path)
+{
+    unlink(path.c_str());
+}
+
+} // namespace platform::primitives

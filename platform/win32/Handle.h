@@ -134,4 +134,40 @@ private:
     bool mAbandoned = false;
 };
 
+// The process token lent to the calling thread (ImpersonateSelf), given back (RevertToSelf) when
+// the guard goes, on every path; an access check for the process runs against a thread token.
+class SelfImpersonation {
+public:
+    SelfImpersonation() = default;
+    ~SelfImpersonation() { revert(); }
+    SelfImpersonation(SelfImpersonation&& other) noexcept
+        : mActive(std::exchange(other.mActive, false)), mSucceeded(other.mSucceeded)
+    {
+    }
+    SelfImpersonation& operator=(SelfImpersonation&&) = delete;
+    SelfImpersonation(const SelfImpersonation&) = delete;
+    SelfImpersonation& operator=(const SelfImpersonation&) = delete;
+
+    // The result impersonates when ImpersonateSelf succeeded; either way it reverts when it goes,
+    // which costs nothing for a thread that does not impersonate.
+    static SelfImpersonation begin(SECURITY_IMPERSONATION_LEVEL level = SecurityImpersonation)
+    {
+        SelfImpersonation guard;
+        guard.mSucceeded = ImpersonateSelf(level) != FALSE;
+        guard.mActive = true;
+        return guard;
+    }
+
+    explicit operator bool() const { return mSucceeded; }
+    void revert()
+    {
+        if (std::exchange(mActive, false))
+            RevertToSelf();
+    }
+
+private:
+    bool mActive = false;
+    bool mSucceeded = false;
+};
+
 } // namespace platform::win32

@@ -1,4 +1,5 @@
 // The host services on Windows: wide paths through the C runtime, the wide command line.
+#include "platform/FilePrimitives.h"
 #include "platform/Host.h"
 
 #include "platform/TextConvert.h"
@@ -9,11 +10,9 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
-#include <filesystem>
 #include <io.h>
 #include <limits>
 #include <memory>
-#include <random>
 #include <shellapi.h>
 #include <utility>
 
@@ -64,12 +63,23 @@ std::string joinPath(const std::string& folder, const std::string& name)
 
 bool makeFolders(const std::string& path, std::string& problem)
 {
-    std::error_code error;
-    const std::filesystem::path folder(utf8ToWide(path));
-    std::filesystem::create_directories(folder, error);
-    if (!error && std::filesystem::is_directory(folder, error))
+    const std::wstring folder = utf8ToWide(path);
+    // Every folder on the way, top down. A drive, a share or one that exists fails harmlessly;
+    // only the last answer counts.
+    uint32_t error = 0;
+    for (size_t end = folder.find_first_of(L"\\/", 1);; end = folder.find_first_of(L"\\/", end + 1)) {
+        const std::wstring part = folder.substr(0, end);
+        if (!part.empty() && part.back() != L':' && part.back() != L'\\' && part.back() != L'/')
+            error = CreateDirectoryW(part.c_str(), nullptr) ? 0 : win32::LastError::take().code;
+        if (end == std::wstring::npos)
+            break;
+    }
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return true;
-    problem = error ? "cannot create the folder: " + error.message() : "is not a folder";
+    problem = attributes != INVALID_FILE_ATTRIBUTES || error == 0 || error == ERROR_ALREADY_EXISTS
+                  ? "is not a folder"
+                  : "cannot create the folder: " + win32::LastError{error}.message();
     return false;
 }
 
@@ -134,164 +144,72 @@ bool MappedFile::open(const std::string& path, std::string& problem, uint64_t wi
 
 } // namespace platform
 
-namespace platform {
+namespace platform::primitives {
 
-namespace {
+using win32::LastError;
 
-constexpr const wchar_t kPartSuffix[] = L".kvpack-part";
-constexpr size_t kSerialDigits = 16;
-
-// What an existing target is when it must not be replaced, in a few words; empty for a plain file.
-std::string kindProblem(const std::wstring& target, bool& exists, std::string& problem)
+bool look(const std::string& path, Entry& entry, std::string& problem)
 {
-    exists = false;
-    problem.clear();
+    entry = Entry{};
     // Opened for no access with the link itself in view: a device, a folder or a link shows as
     // what it is, and nothing behind a link is touched.
-    const win32::UniqueFile file(
-        CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const win32::UniqueFile file(CreateFileW(utf8ToWide(path).c_str(), 0,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             nullptr));
     if (!file) {
-        const auto error = win32::LastError::take();
-        if (error.code != ERROR_FILE_NOT_FOUND)
-            problem = error.code == ERROR_PATH_NOT_FOUND ? "its folder does not exist"
-                                                         : "cannot check: " + error.message();
-        return problem;
+        const auto error = LastError::take();
+        if (error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND)
+            return true;
+        problem = "cannot check: " + error.message();
+        return false;
     }
-    exists = true;
     BY_HANDLE_FILE_INFORMATION information{};
     if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &information))
-        problem = "is not a regular file";
+        entry.kind = Kind::other;
     else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        problem = "is a link, not a regular file";
+        entry.kind = Kind::link;
     else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        problem = "is a folder, not a file";
-    return problem;
-}
-
-bool isSerial(const std::wstring& text)
-{
-    if (text.size() != kSerialDigits)
-        return false;
-    for (const wchar_t c : text)
-        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f')))
-            return false;
+        entry.kind = Kind::folder;
+    else
+        entry.kind = Kind::regular;
     return true;
 }
 
-// Temporaries that runs killed part-way left beside the target. A run still writing holds its own
-// open without sharing, so the delete fails for it and succeeds only for those nobody holds.
-void removeStaleTemporaries(const std::wstring& target)
-{
-    const size_t separator = target.find_last_of(L"/\\:");
-    const std::wstring folder = separator == std::wstring::npos ? L"" : target.substr(0, separator + 1);
-    const std::wstring prefix = target.substr(folder.size()) + L".";
-    const size_t suffixSize = sizeof kPartSuffix / sizeof kPartSuffix[0] - 1;
-    WIN32_FIND_DATAW found{};
-    const win32::UniqueFind find(FindFirstFileW((target + L".*" + kPartSuffix).c_str(), &found));
-    if (!find)
-        return;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name.size() != prefix.size() + kSerialDigits + suffixSize ||
-            _wcsnicmp(name.c_str(), prefix.c_str(), prefix.size()) != 0 ||
-            _wcsicmp(name.c_str() + name.size() - suffixSize, kPartSuffix) != 0 ||
-            !isSerial(name.substr(prefix.size(), kSerialDigits)) ||
-            (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            continue;
-        DeleteFileW((folder + name).c_str());
-    } while (FindNextFileW(find.get(), &found));
-}
-
-std::string randomSerial()
-{
-    static std::random_device device;
-    static std::mt19937_64 generator((uint64_t{device()} << 32) ^ device() ^ GetCurrentProcessId());
-    static const char kHex[] = "0123456789abcdef";
-    uint64_t value = generator();
-    std::string serial(kSerialDigits, '0');
-    for (size_t i = 0; i < kSerialDigits; ++i, value >>= 4)
-        serial[i] = kHex[value & 15];
-    return serial;
-}
-
-} // namespace
-
-struct OutputFile::State {
-    win32::UniqueFile file;
-    std::wstring target;
-    std::wstring temporary;
-    Existing existing = Existing::replace;
+struct NativeFile {
+    win32::UniqueFile handle;
 };
 
-OutputFile::OutputFile() = default;
-
-OutputFile::~OutputFile()
+void NativeFileCloser::operator()(NativeFile* file) const
 {
-    discard();
+    delete file;
 }
 
-std::string OutputFile::temporaryName(const std::string& target, const std::string& serial)
+Created createExclusive(const std::string& path, uint32_t, UniqueNativeFile& file, std::string& problem)
 {
-    return target + "." + serial + wideToUtf8(kPartSuffix);
+    // CREATE_NEW never opens what exists under the name, a planted link included; no sharing
+    // keeps other runs from removing it as a stale one.
+    win32::UniqueFile handle(CreateFileW(utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) {
+        const auto error = LastError::take();
+        if (error.code == ERROR_FILE_EXISTS || error.code == ERROR_ALREADY_EXISTS)
+            return Created::nameTaken;
+        problem = error.code == ERROR_PATH_NOT_FOUND ? "its folder does not exist"
+                                                     : "cannot create a file beside it: " + error.message();
+        return Created::failed;
+    }
+    file.reset(new NativeFile{std::move(handle)});
+    return Created::created;
 }
 
-bool OutputFile::check(const std::string& target, Existing existing, std::string& problem)
+bool writeAll(NativeFile& file, const uint8_t* data, size_t size, std::string& problem)
 {
-    const std::string name = fileNameOf(target);
-    if (name.empty() || name == "." || name == "..") {
-        problem = "is a folder, not a file";
-        return false;
-    }
-    bool exists = false;
-    if (kindProblem(utf8ToWide(target), exists, problem).empty() && exists && existing == Existing::refuse)
-        problem = "already exists";
-    return problem.empty();
-}
-
-bool OutputFile::open(const std::string& target, Existing existing, std::string& problem)
-{
-    discard();
-    if (!check(target, existing, problem))
-        return false;
-    auto state = std::make_unique<State>();
-    state->target = utf8ToWide(target);
-    state->existing = existing;
-    removeStaleTemporaries(state->target);
-
-    for (int attempt = 0; attempt < 100 && !state->file; ++attempt) {
-        state->temporary = utf8ToWide(temporaryName(target, randomSerial()));
-        // CREATE_NEW never opens what exists under the name, a planted link included; no sharing
-        // keeps other runs from taking it for a stale one.
-        state->file.reset(CreateFileW(state->temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!state->file) {
-            const auto error = win32::LastError::take();
-            if (error.code != ERROR_FILE_EXISTS && error.code != ERROR_ALREADY_EXISTS) {
-                problem = "cannot create a file beside it: " + error.message();
-                return false;
-            }
-        }
-    }
-    if (!state->file) {
-        problem = "cannot create a file beside it: no free temporary name";
-        return false;
-    }
-    mState = std::move(state);
-    return true;
-}
-
-bool OutputFile::write(const uint8_t* data, size_t size, std::string& problem)
-{
-    if (!mState) {
-        problem = "not open";
-        return false;
-    }
     while (size > 0) {
         const DWORD want = static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30));
         DWORD written = 0;
-        if (!WriteFile(mState->file.get(), data, want, &written, nullptr) || written == 0) {
-            problem = "write error: " + win32::LastError::take().message();
+        if (!WriteFile(file.handle.get(), data, want, &written, nullptr) || written == 0) {
+            problem = "write error: " + LastError::take().message();
             return false;
         }
         data += written;
@@ -300,47 +218,66 @@ bool OutputFile::write(const uint8_t* data, size_t size, std::string& problem)
     return true;
 }
 
-bool OutputFile::commit(std::string& problem)
+bool seal(NativeFile& file, std::string& problem)
 {
-    if (!mState) {
-        problem = "not open";
+    if (!FlushFileBuffers(file.handle.get())) {
+        problem = "write error: " + LastError::take().message();
         return false;
     }
-    if (!FlushFileBuffers(mState->file.get())) {
-        problem = "write error: " + win32::LastError::take().message();
-        discard();
-        return false;
-    }
-    mState->file.reset();
-    bool exists = false;
-    bool placed = false;
-    if (kindProblem(mState->target, exists, problem).empty()) {
-        // Without MOVEFILE_REPLACE_EXISTING the move fails when the name exists, whatever it is.
-        const DWORD flags =
-            MOVEFILE_WRITE_THROUGH | (mState->existing == Existing::replace ? MOVEFILE_REPLACE_EXISTING : 0);
-        if (MoveFileExW(mState->temporary.c_str(), mState->target.c_str(), flags)) {
-            placed = true;
-        } else {
-            const auto error = win32::LastError::take();
-            problem = error.code == ERROR_ALREADY_EXISTS || error.code == ERROR_FILE_EXISTS
-                          ? "already exists"
-                          : "cannot replace: " + error.message();
-        }
-    }
-    if (placed)
-        mState->temporary.clear();
-    discard();
-    return placed;
+    // A file open without sharing cannot be renamed; the name stays taken for others meanwhile.
+    file.handle.reset();
+    return true;
 }
 
-void OutputFile::discard()
+bool finish(UniqueNativeFile& file, std::string&)
 {
-    if (!mState)
-        return;
-    mState->file.reset();
-    if (!mState->temporary.empty())
-        DeleteFileW(mState->temporary.c_str());
-    mState.reset();
+    file.reset();
+    return true;
 }
 
-} // namespace platform
+bool place(const std::string& from, const std::string& to, bool replace, std::string& problem)
+{
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name exists, whatever it is.
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(utf8ToWide(from).c_str(), utf8ToWide(to).c_str(), flags))
+        return true;
+    const auto error = LastError::take();
+    problem = error.code == ERROR_ALREADY_EXISTS || error.code == ERROR_FILE_EXISTS
+                  ? "already exists"
+                  : "cannot replace: " + error.message();
+    return false;
+}
+
+std::vector<std::string> list(const std::string& folder, const std::string& prefix, const std::string& suffix)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    const win32::UniqueFind find(FindFirstFileW(utf8ToWide(folder + prefix + "*" + suffix).c_str(), &found));
+    if (!find)
+        return names;
+    const std::wstring widePrefix = utf8ToWide(prefix);
+    const std::wstring wideSuffix = utf8ToWide(suffix);
+    do {
+        // The pattern also matches short (8.3) names; only the long name counts.
+        const std::wstring name = found.cFileName;
+        if (name.size() >= widePrefix.size() + wideSuffix.size() &&
+            _wcsnicmp(name.c_str(), widePrefix.c_str(), widePrefix.size()) == 0 &&
+            _wcsicmp(name.c_str() + name.size() - wideSuffix.size(), wideSuffix.c_str()) == 0)
+            names.push_back(wideToUtf8(name));
+    } while (FindNextFileW(find.get(), &found));
+    return names;
+}
+
+void removeUnheld(const std::string& path)
+{
+    // A writer holds its file open without sharing, so the delete fails for it; a folder is
+    // never deleted by DeleteFileW.
+    DeleteFileW(utf8ToWide(path).c_str());
+}
+
+void remove(const std::string& path)
+{
+    DeleteFileW(utf8ToWide(path).c_str());
+}
+
+} // namespace platform::primitives

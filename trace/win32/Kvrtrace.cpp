@@ -56,8 +56,9 @@ TraceStore* store()
     return existing;
 }
 
-// The common start of every entry point: tracing on, the library started, the store started.
-TraceStore* startedStore(const wchar_t* entryPoint, const wchar_t* instance)
+// The common start of every entry point: tracing on, the library started, the store started,
+// and the record wanted at its level. Asked once per record.
+TraceStore* startedStore(const wchar_t* entryPoint, const wchar_t* instance, uint32_t level, HANDLE& viewer)
 {
     if (!gProcessStart.load()) {
         // Nothing but the debugger output is safe here.
@@ -68,9 +69,8 @@ TraceStore* startedStore(const wchar_t* entryPoint, const wchar_t* instance)
         return nullptr;
     }
     TraceStore* s = store();
-    if (!s->isLogEnabled())
+    if (!s->isLogEnabled() || !s->admit(level, instance, viewer))
         return nullptr;
-    s->init(instance);
     return s;
 }
 
@@ -98,18 +98,17 @@ int formatted(uint32_t level, const wchar_t* module, const wchar_t* category, co
 {
     if (!format || !args)
         return kTraceSkipped;
-    TraceStore* s = startedStore(L"KVRTRACE_WITH_NAME", instance);
-    if (!s)
-        return kTraceSkipped;
     // Level 1 is not worth formatting while no viewer listens.
-    if (level <= 1 && !s->isViewerListening())
+    HANDLE viewer = nullptr;
+    TraceStore* s = startedStore(L"KVRTRACE_WITH_NAME", instance, level, viewer);
+    if (!s)
         return kTraceSkipped;
     // The mingw formatter in either runtime mode, so that both Windows builds read "%s" alike.
     wchar_t text[2048];
     if (__mingw_vsnwprintf(text, 2048, format, args) < 0)
         text[0] = 0;
     text[2047] = 0;
-    return s->write(TraceRequest<wchar_t>{level, module, category, text, name, format, returnAddress});
+    return s->write(TraceRequest<wchar_t>{level, module, category, text, name, format, returnAddress}, viewer);
 }
 
 } // namespace
@@ -125,10 +124,11 @@ __attribute__((noinline)) int KVRTRACE_RAW_WITH_NAME(uint32_t level, const wchar
                                                      const wchar_t* category, const wchar_t* text,
                                                      const wchar_t* instance, const wchar_t* name)
 {
-    TraceStore* s = startedStore(L"KVRTRACE_RAW_WITH_NAME", instance);
+    HANDLE viewer = nullptr;
+    TraceStore* s = startedStore(L"KVRTRACE_RAW_WITH_NAME", instance, level, viewer);
     if (!s)
         return kTraceSkipped;
-    return s->write(TraceRequest<wchar_t>{level, module, category, text, name, __builtin_return_address(0)});
+    return s->write(TraceRequest<wchar_t>{level, module, category, text, name, __builtin_return_address(0)}, viewer);
 }
 
 __attribute__((noinline)) int KVRTRACE_RAW_A_WITH_NAME(uint32_t level, const char* module,
@@ -138,10 +138,11 @@ __attribute__((noinline)) int KVRTRACE_RAW_A_WITH_NAME(uint32_t level, const cha
     wchar_t wideInstance[261] = {};
     if (instance && *instance && MultiByteToWideChar(CP_OEMCP, 0, instance, -1, wideInstance, 260) == 0)
         return kTraceBadArgument;
-    TraceStore* s = startedStore(L"KVRTRACE_RAW_A_WITH_NAME", wideInstance);
+    HANDLE viewer = nullptr;
+    TraceStore* s = startedStore(L"KVRTRACE_RAW_A_WITH_NAME", wideInstance, level, viewer);
     if (!s)
         return kTraceSkipped;
-    return s->write(TraceRequest<char>{level, module, category, text, name, __builtin_return_address(0)});
+    return s->write(TraceRequest<char>{level, module, category, text, name, __builtin_return_address(0)}, viewer);
 }
 
 __attribute__((noinline)) int KVRTRACE(uint32_t level, const wchar_t* module, const wchar_t* category,
@@ -158,20 +159,22 @@ __attribute__((noinline)) int KVRTRACE(uint32_t level, const wchar_t* module, co
 __attribute__((noinline)) int KVRTRACERAW(uint32_t level, const wchar_t* module, const wchar_t* category,
                                           const wchar_t* text)
 {
-    TraceStore* s = startedStore(L"KVRTRACE_RAW_WITH_NAME", nullptr);
+    HANDLE viewer = nullptr;
+    TraceStore* s = startedStore(L"KVRTRACE_RAW_WITH_NAME", nullptr, level, viewer);
     if (!s)
         return kTraceSkipped;
     return s->write(
-        TraceRequest<wchar_t>{level, module, category, text, nullptr, __builtin_return_address(0)});
+        TraceRequest<wchar_t>{level, module, category, text, nullptr, __builtin_return_address(0)}, viewer);
 }
 
 __attribute__((noinline)) int KVRTRACERAWA(uint32_t level, const char* module, const char* category,
                                            const char* text)
 {
-    TraceStore* s = startedStore(L"KVRTRACE_RAW_A_WITH_NAME", nullptr);
+    HANDLE viewer = nullptr;
+    TraceStore* s = startedStore(L"KVRTRACE_RAW_A_WITH_NAME", nullptr, level, viewer);
     if (!s)
         return kTraceSkipped;
-    return s->write(TraceRequest<char>{level, module, category, text, nullptr, __builtin_return_address(0)});
+    return s->write(TraceRequest<char>{level, module, category, text, nullptr, __builtin_return_address(0)}, viewer);
 }
 
 void kvrtra_process_exit()

@@ -3,7 +3,7 @@
 #include "trace/win32/TraceStore.h"
 
 #include "platform/win32/LastError.h"
-#include "platform/win32/Security.h"
+#include "trace/win32/TraceSecurity.h"
 #include "platform/win32/SystemLibrary.h"
 #include "trace/TraceFormat.h"
 #include "trace/ViewBlock.h"
@@ -163,12 +163,13 @@ bool isFolderWritable(const std::wstring& folder)
     std::unique_ptr<uint8_t[]> descriptor(new (std::nothrow) uint8_t[size]);
     if (!descriptor || !GetFileSecurityW(folder.c_str(), wanted, descriptor.get(), size, &size))
         return false;
-    if (!ImpersonateSelf(SecurityImpersonation))
+    auto impersonation = SelfImpersonation::begin();
+    if (!impersonation)
         return false;
     UniqueHandle token;
     const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE,
                                         TRUE, token.put());
-    RevertToSelf();
+    impersonation.revert();
     if (!opened)
         return false;
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};

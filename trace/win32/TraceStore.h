@@ -103,8 +103,14 @@ public:
     // Creates or attaches to the file, once; later calls do nothing. A non-empty `instance` given
     // to the first call replaces the one of the options.
     void init(const wchar_t* instance = nullptr);
+    // Starts the store (once, `instance` as for init) and says whether a record of `level` is
+    // written now: level 1 only while a viewer listens. `viewer` gets the viewer event, or null.
+    bool admit(uint32_t level, const wchar_t* instance, HANDLE& viewer);
+    // A record, admitted here, or by admit() with the viewer it gave, which is not asked again.
     int write(const TraceRequest<char>& request);
     int write(const TraceRequest<wchar_t>& request);
+    int write(const TraceRequest<char>& request, HANDLE viewer);
+    int write(const TraceRequest<wchar_t>& request, HANDLE viewer);
 
     // The viewer event while a viewer listens, else null; looked up at most once a second.
     HANDLE isViewerListening();
@@ -138,7 +144,7 @@ private:
     uint8_t* mapView(HANDLE mapping);
     void unmapView(uint8_t* view);
     void addMapFileRef(bool add, uint8_t* view);
-    template <class Char> int writeOf(const TraceRequest<Char>& request);
+    template <class Char> int writeOf(const TraceRequest<Char>& request, HANDLE viewer);
     template <class Char> std::basic_string<Char> moduleName(const void* address, const void* fallback);
 
     TraceOptions mOptions;

@@ -109,22 +109,37 @@ std::basic_string<Char> TraceStore::moduleName(const void* address, const void* 
     }
 }
 
+bool TraceStore::admit(uint32_t level, const wchar_t* instance, HANDLE& viewer)
+{
+    init(instance);
+    viewer = isViewerListening();
+    return viewer || level > 1;
+}
+
 int TraceStore::write(const TraceRequest<char>& request)
 {
-    return writeOf(request);
+    HANDLE viewer = nullptr;
+    return admit(request.level, nullptr, viewer) ? writeOf(request, viewer) : kTraceSkipped;
 }
 
 int TraceStore::write(const TraceRequest<wchar_t>& request)
 {
-    return writeOf(request);
+    HANDLE viewer = nullptr;
+    return admit(request.level, nullptr, viewer) ? writeOf(request, viewer) : kTraceSkipped;
 }
 
-template <class Char> int TraceStore::writeOf(const TraceRequest<Char>& request)
+int TraceStore::write(const TraceRequest<char>& request, HANDLE viewer)
 {
-    init();
-    const HANDLE viewer = isViewerListening();
-    if (!viewer && request.level <= 1)
-        return kTraceSkipped;
+    return writeOf(request, viewer);
+}
+
+int TraceStore::write(const TraceRequest<wchar_t>& request, HANDLE viewer)
+{
+    return writeOf(request, viewer);
+}
+
+template <class Char> int TraceStore::writeOf(const TraceRequest<Char>& request, HANDLE viewer)
+{
 
     TraceRecordInfo info;
     info.level = request.level;

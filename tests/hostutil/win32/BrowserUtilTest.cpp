@@ -161,6 +161,9 @@ TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
                   "[Compatibility]\r\nLastAppDir=" + narrow(apps.wide("app" + std::to_string(i))) + "\r\n");
     }
     std::filesystem::create_directories(std::filesystem::path(firefox + L"Profiles\\p3"));
+    // Read only for a relative profile without a path, whose folder is the profile root itself.
+    writeText(firefox + L"compatibility.ini",
+              "[Compatibility]\r\nLastAppDir=" + narrow(apps.wide("app1")) + "\r\n");
     const std::wstring app1 = apps.wide("app1") + L"\\plugins\\";
     const std::wstring app2 = apps.wide("app2") + L"\\plugins\\";
 
@@ -193,6 +196,7 @@ TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
         {"the default without compatibility.ini",
          general + p0 + profile("Profile1", "Profiles/p3", true, true), L""},
         {"the default without a path", general + profile("Profile0", "", false, true), L""},
+        {"the relative default without a path", general + profile("Profile0", "", true, true), app1},
     };
     // clang-format on
     for (const Case& c : cases) {

@@ -3,13 +3,17 @@
 #include "hostutil/win32/FileSystem.h"
 
 #include "logging/CaptureSink.h"
+#include "platform/TextConvert.h"
 #include "platform/win32/Handle.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/win32/Win32Support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,7 +41,19 @@ UniqueFile holdOpen(const std::wstring& path, DWORD share)
 
 } // namespace
 
-TEST(HostUtilFileSystem, ForceCopyFileMovesAFileInUseAsideAndNeverLosesIt)
+// Names in the folder other than those given: what a forced copy left behind.
+Lines leftovers(const test_support::TempFolder& folder, const Lines& expected)
+{
+    Lines names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        const std::string name = entry.path().filename().u8string();
+        if (std::find(expected.begin(), expected.end(), name) == expected.end())
+            names.push_back(name);
+    }
+    return names;
+}
+
+TEST(HostUtilFileSystem, ForceCopyFileReplacesWholeAndNeverLosesTheInstalledFile)
 {
     const test_support::TempFolder folder;
     folder.write("new.dll", bytes("new"));
@@ -52,49 +68,59 @@ TEST(HostUtilFileSystem, ForceCopyFileMovesAFileInUseAsideAndNeverLosesIt)
                ", err=" + std::to_string(err) + ", newFile=" + m(target) +
                ", szRename=" + m(target + L"." + std::to_wstring(index) + L".tmp");
     };
-    const auto secondCopy = [&](int result, int err) {
-        return "filesystem>>ForceCopyFile, result=" + std::to_string(result) + ", existingFile=" + m(source) +
-               ", newFile=" + m(target) + ", GetLastError()=" + std::to_string(err);
-    };
+    const std::string swapped = "filesystem>>ForceCopyFile, result=1, existingFile=" + m(source) +
+                                ", newFile=" + m(target) + ", GetLastError()=0";
+    const Lines kept = {"new.dll", "plugin.dll"};
 
     {
-        // The installed file is in use by a program that lets others read and delete it.
+        // A copy a killed run left beside the target goes; the target is replaced in one step.
+        folder.write("plugin.dll", bytes("old"));
+        folder.write("plugin.dll.00001f2c0000beef.kvnew", bytes("ne"));
+        const rlxutil::ScopedCaptureSink capture;
+        EXPECT_EQ(ForceCopyFile(source, target), 1);
+        EXPECT_EQ(folder.read("plugin.dll"), bytes("new"));
+        EXPECT_EQ(leftovers(folder, kept), Lines{});
+        EXPECT_EQ(capture.texts(), Lines{copyLine});
+    }
+    {
+        // The installed program is running: a file in use is renamed aside, never replaced in place.
         folder.write("plugin.dll", bytes("old"));
         const UniqueFile inUse = holdOpen(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
         ASSERT_TRUE(inUse);
         const rlxutil::ScopedCaptureSink capture;
-        EXPECT_NE(ForceCopyFile(source, target), 0);
+        EXPECT_EQ(ForceCopyFile(source, target), 1);
         EXPECT_EQ(folder.read("plugin.dll"), bytes("new"));
+        if (capture.texts().size() == 1)
+            GTEST_SKIP() << "this system replaces a file in use in one rename";
         EXPECT_EQ(folder.read("plugin.dll.0.tmp"), bytes("old"));
-        EXPECT_EQ(capture.texts(), (Lines{copyLine, firstTry, rename(1, 0, 0), secondCopy(1, 0)}));
+        EXPECT_EQ(capture.texts(), (Lines{copyLine, firstTry, rename(1, 0, 0), swapped}));
+        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll", "plugin.dll.0.tmp"}), Lines{});
     }
+}
+
+TEST(HostUtilFileSystem, ForceCopyFileFailuresLeaveTheInstalledFile)
+{
+    const test_support::TempFolder folder;
+    folder.write("new.dll", bytes("new"));
+    const std::wstring source = folder.wide("new.dll");
+    const std::wstring target = folder.wide("plugin.dll");
+    const auto failed = [&](const std::wstring& from, int err) {
+        return "filesystem>>ForceCopyFile failed, GetLastError()=" + std::to_string(err) +
+               ", existingFile=" + m(from) + ", newFile=" + m(target);
+    };
+    folder.write("plugin.dll", bytes("old"));
     {
-        // ".0.tmp" is taken by a file that cannot be replaced: the next name is used.
-        folder.write("plugin.dll", bytes("old"));
-        const UniqueFile inUse = holdOpen(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
-        const UniqueFile asideInUse = holdOpen(folder.wide("plugin.dll.0.tmp"), FILE_SHARE_READ);
-        ASSERT_TRUE(asideInUse);
-        const rlxutil::ScopedCaptureSink capture;
-        EXPECT_NE(ForceCopyFile(source, target), 0);
-        EXPECT_EQ(folder.read("plugin.dll"), bytes("new"));
-        EXPECT_EQ(folder.read("plugin.dll.1.tmp"), bytes("old"));
-        EXPECT_EQ(capture.texts(),
-                  (Lines{copyLine, firstTry, rename(0, 5, 0), rename(1, 0, 1), secondCopy(1, 0)}));
-    }
-    {
-        // The source is locked, so the copy after the move fails too: the installed file goes back.
-        folder.write("plugin.dll", bytes("old"));
-        ASSERT_TRUE(DeleteFileW(folder.wide("plugin.dll.0.tmp").c_str()));
+        // The source is locked or missing: nothing is written, nothing moved.
         const UniqueFile locked = holdOpen(source, 0);
         ASSERT_TRUE(locked);
+        const std::wstring missing = folder.wide("missing.dll");
         const rlxutil::ScopedCaptureSink capture;
         EXPECT_EQ(ForceCopyFile(source, target), 0);
+        EXPECT_EQ(ForceCopyFile(missing, target), 0);
+        EXPECT_EQ(capture.texts()[1], failed(source, 32));
+        EXPECT_EQ(capture.texts()[3], failed(missing, 2));
         EXPECT_EQ(folder.read("plugin.dll"), bytes("old"));
-        EXPECT_FALSE(PathExists(folder.wide("plugin.dll.0.tmp")));
-        EXPECT_EQ(capture.texts(),
-                  (Lines{copyLine, firstTry, rename(1, 0, 0), secondCopy(0, 32),
-                         "filesystem>>ForceCopyFile,copy failed, move back, result=1, err=0, szRename=" +
-                             m(target + L".0.tmp") + ", newFile=" + m(target)}));
+        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll"}), Lines{});
     }
     {
         // Two spellings of one file are never copied onto each other.
@@ -110,30 +136,55 @@ TEST(HostUtilFileSystem, ForceCopyFileMovesAFileInUseAsideAndNeverLosesIt)
         EXPECT_EQ(capture.texts().size(), 4u);
     }
     {
-        // A missing source is no reason to move anything.
+        // A folder where the file belongs is the user's: neither replaced nor moved aside.
+        const std::wstring taken = folder.wide("data.txt");
+        ASSERT_TRUE(CreateDirectoryW(taken.c_str(), nullptr));
+        folder.write("data.txt/notes", bytes("mine"));
         const rlxutil::ScopedCaptureSink capture;
-        const std::wstring missing = folder.wide("missing.dll");
-        EXPECT_EQ(ForceCopyFile(missing, target), 0);
-        EXPECT_EQ(capture.texts().back(),
-                  "filesystem>>ForceCopyFile failed, GetLastError()=2, existingFile=" + m(missing) +
-                      ", newFile=" + m(target));
-        EXPECT_EQ(folder.read("plugin.dll"), bytes("old"));
+        EXPECT_EQ(ForceCopyFile(source, taken), 0);
+        EXPECT_EQ(capture.texts().back(), "filesystem>>ForceCopyFile failed, target is not a file, newFile=" + m(taken));
+        EXPECT_EQ(folder.read("data.txt/notes"), bytes("mine"));
+        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll", "data.txt"}), Lines{});
     }
+}
+
+// The small disk is a tmpfs the test run mounts (tests/hostutil/win32/small-disk.sh); Z: reaches it.
+TEST(HostUtilFileSystem, ForceCopyFileOntoAFullDiskKeepsTheInstalledFile)
+{
+    const char* smallDisk = std::getenv("KV_SMALL_DISK");
+    const std::wstring disk = smallDisk ? L"Z:" + platform::utf8ToWide(smallDisk) : L"";
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (disk.empty() || !GetDiskFreeSpaceExW(disk.c_str(), &available, &total, &free) ||
+        total.QuadPart > (4u << 20))
+        GTEST_SKIP() << "no small disk mounted (KV_SMALL_DISK, a tmpfs of 1 MiB)";
+
+    const test_support::TempFolder folder;
+    const test_support::Bytes old(256 << 10, 'o');
+    const test_support::Bytes large(2 << 20, 'n');
+    folder.write("large.bin", large);
+    const std::wstring source = folder.wide("large.bin");
+    const std::wstring target = disk + L"\\item.bin";
     {
-        // A target whose aside name would not fit MAX_PATH is not renamed to a cut name.
-        const std::string longName = std::string(259 - folder.wide("").size() - 3, 'p') + ".dl";
-        folder.write(longName, bytes("old"));
-        const std::wstring longTarget = folder.wide(longName);
-        ASSERT_LT(longTarget.size(), size_t{MAX_PATH});
-        const UniqueFile inUse = holdOpen(longTarget, FILE_SHARE_READ | FILE_SHARE_DELETE);
-        ASSERT_TRUE(inUse);
-        const rlxutil::ScopedCaptureSink capture;
-        EXPECT_EQ(ForceCopyFile(source, longTarget), 0);
-        EXPECT_EQ(folder.read(longName), bytes("old"));
-        EXPECT_EQ(capture.texts().size(), 4u);
-        EXPECT_EQ(capture.texts()[2],
-                  "filesystem>>ForceCopyFile, rename name too long, newFile=" + m(longTarget));
+        const UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), old.data(), static_cast<DWORD>(old.size()), &written, nullptr));
     }
+    const rlxutil::ScopedCaptureSink capture;
+    EXPECT_EQ(ForceCopyFile(source, target), 0);
+    EXPECT_EQ(capture.texts().back(), "filesystem>>ForceCopyFile failed, GetLastError()=" +
+                                          std::to_string(ERROR_DISK_FULL) + ", existingFile=" + m(source) +
+                                          ", newFile=" + m(target));
+    std::ifstream in(platform::wideToUtf8(target.substr(2)), std::ios::binary);
+    const test_support::Bytes installed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(installed == old, true);
+    WIN32_FIND_DATAW found{};
+    int entries = 0;
+    const platform::win32::UniqueFind find(FindFirstFileW((disk + L"\\*").c_str(), &found));
+    do
+        entries += found.cFileName[0] != L'.';
+    while (FindNextFileW(find.get(), &found));
+    EXPECT_EQ(entries, 1);
+    DeleteFileW(target.c_str());
 }
 
 TEST(HostUtilFileSystem, FoldersAreCreatedWithTheirParentsAndTestedForWriting)

@@ -2,7 +2,7 @@
 // log collector that asks writers for copies before the ring wraps.
 #include "platform/TextConvert.h"
 #include "platform/win32/Handle.h"
-#include "platform/win32/Security.h"
+#include "trace/win32/TraceSecurity.h"
 #include "platform/win32/Windows.h"
 #include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"
@@ -197,7 +197,7 @@ int followCommand(const std::vector<std::string>& args, std::ostream& out)
     if (parsed >= 0)
         return parsed;
     const auto names = trace::win32::TraceObjectNames::make(options.instance);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, getTraceSecurityDescriptor(), FALSE};
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, trace::win32::getTraceSecurityDescriptor(), FALSE};
     // Writers look for the mark and one of the two events; a record wakes us through either.
     const UniqueEvent mark(CreateEventW(&attributes, TRUE, FALSE, names.viewerMark.c_str()));
     const UniqueEvent eventEx(CreateEventW(&attributes, FALSE, FALSE, names.eventEx.c_str()));

@@ -1,17 +1,15 @@
-// Security descriptors under Wine: which folders get the fixed rights, what the trace objects'
-// descriptor names, and the low-integrity label on kernel objects.
-#include "platform/win32/Security.h"
+// The rights of folders created inside the Program Files folder: which folders get them, and what
+// the descriptor names.
+#include "hostutil/win32/FolderSecurity.h"
 
 #include "platform/TextConvert.h"
-#include "tests/support/win32/Win32Support.h"
 
 #include <gtest/gtest.h>
 
-#include <sddl.h>
+using namespace hostutil;
+using platform::win32::UniqueLocal;
 
-using namespace platform::win32;
-
-TEST(Security, ProgramFilesIsMatchedAnywhereInAnyCase)
+TEST(FolderSecurity, ProgramFilesIsMatchedAnywhereInAnyCase)
 {
     struct Case {
         const wchar_t* path;
@@ -32,7 +30,7 @@ TEST(Security, ProgramFilesIsMatchedAnywhereInAnyCase)
 }
 
 // Wine accepts folder rights without keeping them, so the descriptor itself is checked.
-TEST(Security, FolderDescriptorGivesAdministratorsPowerUsersAndUsersTheirRights)
+TEST(FolderSecurity, FolderDescriptorGivesAdministratorsPowerUsersAndUsersTheirRights)
 {
     const UniqueLocal descriptor = makeFolderSecurityDescriptor();
     ASSERT_TRUE(descriptor);
@@ -60,28 +58,4 @@ TEST(Security, FolderDescriptorGivesAdministratorsPowerUsersAndUsersTheirRights)
         ASSERT_TRUE(CreateWellKnownSid(expected[i].who, nullptr, sid, &size));
         EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) << "entry " << i;
     }
-}
-
-TEST(Security, TraceObjectsNameTheUserAndTheLogonSession)
-{
-    CKvrSDManager manager;
-    ASSERT_NE(manager.getToken(), nullptr);
-    const std::wstring user = manager.getUserSid() ? manager.getUserSid() : L"";
-    const std::wstring logon = manager.getLogonSid() ? manager.getLogonSid() : L"";
-    EXPECT_EQ(user.compare(0, 4, L"S-1-"), 0);
-    EXPECT_EQ(logon.compare(0, 8, L"S-1-5-5-"), 0);
-    EXPECT_EQ(
-        manager.descriptorText(),
-        L"D:(A;OICI;GA;;;SY)(A;OICI;GA;;;SU)(A;OICI;GA;;;BA)(A;OICI;GA;;;PU)(A;OICI;GA;;;AU)(A;OICI;GA;;;" +
-            user + L")(A;OICI;GA;;;" + logon + L")");
-    EXPECT_NE(manager.getSecurityDescriptor(), nullptr);
-
-    // A mutex made with it opens again by name; the label goes onto existing objects only.
-    const std::wstring name = test_support::uniqueObjectName(L"KvSecurityTest");
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, getTraceSecurityDescriptor(), FALSE};
-    const UniqueMutex mutex(CreateMutexW(&attributes, FALSE, name.c_str()));
-    ASSERT_TRUE(mutex);
-    EXPECT_TRUE(UniqueMutex(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str())));
-    // Wine accepts labels and keeps none, so only the answer can be checked here.
-    EXPECT_TRUE(setLowIntegrityLabel(name.c_str()));
 }
