@@ -107,7 +107,7 @@ bool CWin6432PE::open(const std::wstring& fileName)
         dpxUtil->log(3, textItem("CWin6432PE>>open failed"), pathItem("mOriginFile", mOriginFile));
     } else if (!_OpenPE_Header()) {
         dpxUtil->log(2, textItem("_OpenPE_Header"), textItem("Failed to open PE Header"),
-                pathItem("mOriginFile", mOriginFile));
+                     pathItem("mOriginFile", mOriginFile));
     } else if (_OpenPE_Sections()) {
         return true;
     } else {
@@ -173,8 +173,7 @@ bool CWin6432PE::_OpenPE_Header()
     const uint16_t magic = mDosHeader.e_magic;
     if (magic != 0x454C && magic != 0x454E && magic != 0x4550 && magic != 0x5A4D)
         dpxUtil->log(2, textItem("CWin6432PE::_OpenPE_Header"), textItem("Unkown image signature"),
-                rlxutil::uintItem("mDosHeader.e_magic", magic),
-                pathItem("mOriginFile", mOriginFile));
+                     rlxutil::uintItem("mDosHeader.e_magic", magic), pathItem("mOriginFile", mOriginFile));
 
     const uint64_t ntAt = mDosHeader.e_lfanew;
     // No signature stands past the end of the file: that is an invalid one, not a short read.
@@ -210,19 +209,19 @@ bool CWin6432PE::_OpenPE_Header()
     uint32_t optionalSize = 0, directoryAt = 0;
     if (mMachineType == kMachineI386) {
         dpxUtil->log(1, textItem("CWin6432PE::_OpenPE_Header"), textItem("I386"),
-                pathItem("mOriginFile", mOriginFile));
+                     pathItem("mOriginFile", mOriginFile));
         headers = &mHeaders32;
         optionalSize = kOptionalHeader32Size;
         directoryAt = kDataDirectory32At;
     } else if (mMachineType == kMachineAmd64) {
         dpxUtil->log(1, textItem("CWin6432PE::_OpenPE_Header"), textItem("AMD64"),
-                pathItem("mOriginFile", mOriginFile));
+                     pathItem("mOriginFile", mOriginFile));
         headers = &mHeaders64;
         optionalSize = kOptionalHeader64Size;
         directoryAt = kDataDirectory64At;
     } else {
         dpxUtil->log(2, textItem("CWin6432PE::_OpenPE_Header"),
-                rlxutil::uintItem("mMachineType", mMachineType));
+                     rlxutil::uintItem("mMachineType", mMachineType));
         return true;
     }
     headers->Signature = kPeSignature;

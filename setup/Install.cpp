@@ -55,7 +55,7 @@ bool copyBody(ByteReader& payload, const BodyRange& body, ItemWriter& writer)
     return true;
 }
 
-// Copies the body and closes the writer whatever happened; the error number when it failed.
+// Copies the body and closes the writer whatever happened; false when the file is not whole.
 bool writeBody(ByteReader& payload, const BodyRange& body, ItemWriter& writer)
 {
     const bool copied = copyBody(payload, body, writer);
@@ -177,10 +177,12 @@ bool readConfiguration(ByteReader& payload, const BodyRange& body, std::vector<u
 
 bool readPayloadDirectory(ByteReader& payload, PackageHeader& header)
 {
-    //   payload: | bodies | directory block (N bytes) | ... | N u32 |   N counts itself
+    //   payload: | bodies | directory block: entries, Count u32, N u32 |   N is the block's size, itself
+    //   included
     const uint64_t size = payload.size();
     uint8_t word[4];
-    if (size < sizeof word || !payload.seek(size - sizeof word) || readFully(payload, word, sizeof word) != sizeof word)
+    if (size < sizeof word || !payload.seek(size - sizeof word) ||
+        readFully(payload, word, sizeof word) != sizeof word)
         return false;
     const uint32_t n = platform::load32(word);
     if (n == 0 || n == 0xFFFFFFFF || n > size || !payload.seek(size - n))

@@ -36,7 +36,10 @@ public:
     void replaceFile(const std::wstring&, const std::wstring&) override {}
     void deleteFile(const std::wstring&) override {}
     void removeFile(const std::wstring&) override {}
-    std::array<std::wstring, 4> pluginFolders() override { return {L"C:\\Chrome", L"", L"P:\\Profile", L"S:\\Shared"}; }
+    std::array<std::wstring, 4> pluginFolders() override
+    {
+        return {L"C:\\Chrome", L"", L"P:\\Profile", L"S:\\Shared"};
+    }
     bool launch(const std::wstring&, const std::wstring&) override { return true; }
 
 private:

@@ -131,8 +131,8 @@ void SystemInstallHost::removeFile(const std::wstring& path)
 std::array<std::wstring, 4> SystemInstallHost::pluginFolders()
 {
     namespace browser = hostutil::browserUtil;
-    return {browser::GetChromePluginPath(), browser::GetFireFoxPluginPath(), browser::GetFireFoxAppDataPath(false),
-            browser::GetFireFoxAppDataPath(true)};
+    return {browser::GetChromePluginPath(), browser::GetFireFoxPluginPath(),
+            browser::GetFireFoxAppDataPath(false), browser::GetFireFoxAppDataPath(true)};
 }
 
 bool SystemInstallHost::launch(const std::wstring& program, const std::wstring& commandLine)
@@ -143,8 +143,8 @@ bool SystemInstallHost::launch(const std::wstring& program, const std::wstring& 
     // The command line alone, without the program's path: the program sees exactly what was
     // configured. CreateProcessW may write into it.
     std::wstring line = commandLine;
-    const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &process);
+    const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
     // Nothing waits for the program; its handles are not needed.
     platform::win32::UniqueHandle processHandle(process.hProcess);
     platform::win32::UniqueHandle threadHandle(process.hThread);

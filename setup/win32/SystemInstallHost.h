@@ -15,7 +15,8 @@ public:
     using FolderLookup = std::function<std::wstring()>;
 
     // The local application-data folder comes from `localAppDataFolder`, so tests can name one.
-    explicit SystemInstallHost(FolderLookup localAppDataFolder) : mLocalAppDataFolder(std::move(localAppDataFolder))
+    explicit SystemInstallHost(FolderLookup localAppDataFolder)
+        : mLocalAppDataFolder(std::move(localAppDataFolder))
     {
     }
 

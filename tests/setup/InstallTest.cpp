@@ -198,44 +198,47 @@ TEST(Install, DemoPackageOverAnOlderStartProgram)
     RecordingHost host;
     host.files[L"L:\\Local\\Kavari\\orvanekavaristart.exe"] = "v=7.0.1.8";
     const Lines journal = run(demoPayload(), host);
-    EXPECT_EQ(journal, concat({{"1 InstallKavariAddOn>>CopyToHeaderStruct, len=126, header.cbSize=126, header.Count=5",
-                                "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=0, header.pFile[i].szFileName=., "
-                                "header.pFile[i].Offset=0, header.pFile[i].Length=1, header.pFile[i].Size=0",
-                                "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=1, header.pFile[i].szFileName=firefox.json, "
-                                "header.pFile[i].Offset=0, header.pFile[i].Length=12, header.pFile[i].Size=2",
-                                "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=2, header.pFile[i].szFileName=npkvdpx.dll, "
-                                "header.pFile[i].Offset=2, header.pFile[i].Length=11, header.pFile[i].Size=6",
-                                "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=3, header.pFile[i].szFileName=OrvaneKavariStart.exe, "
-                                "header.pFile[i].Offset=8, header.pFile[i].Length=21, header.pFile[i].Size=9",
-                                "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=4, header.pFile[i].szFileName=extaction.bin, "
-                                "header.pFile[i].Offset=17, header.pFile[i].Length=13, header.pFile[i].Size=90",
-                                "1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"},
-                               kConfigLines,
-                               {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-                                "> createFolder L:\\Local\\Kavari",
-                                "> create T:\\orvanekavaristart.exe",
-                                "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\orvanekavaristart.exe",
-                                "> version L:\\Local\\Kavari\\orvanekavaristart.exe",
-                                "> version T:\\orvanekavaristart.exe",
-                                "> replace L:\\Local\\Kavari\\orvanekavaristart.exe",
-                                "> delete T:\\orvanekavaristart.exe",
-                                "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll",
-                                "> create C:\\Chrome\\npkvdpx.dll",
-                                "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
-                                "1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
-                                "> createFolder L:\\Local\\Kavari",
-                                "> create T:\\firefox.json",
-                                "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\firefox.json",
-                                "> replace L:\\Local\\Kavari\\firefox.json",
-                                "> delete T:\\firefox.json",
-                                "1 InstallKavariAddOn>>processing, i=0, itemName=.",
-                                "> launch L:\\Local\\Kavari\\OrvaneKavariStart.exe /r",
-                                "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
-                                "~ Argument:/r"}}));
-    EXPECT_EQ(host.files, (std::map<std::wstring, std::string>{
-                              {L"L:\\Local\\Kavari\\orvanekavaristart.exe", "v=7.0.1.9"},
-                              {L"L:\\Local\\Kavari\\firefox.json", "{}"},
-                              {L"C:\\Chrome\\npkvdpx.dll", "module"}}));
+    EXPECT_EQ(
+        journal,
+        concat(
+            {{"1 InstallKavariAddOn>>CopyToHeaderStruct, len=126, header.cbSize=126, header.Count=5",
+              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=0, header.pFile[i].szFileName=., "
+              "header.pFile[i].Offset=0, header.pFile[i].Length=1, header.pFile[i].Size=0",
+              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=1, header.pFile[i].szFileName=firefox.json, "
+              "header.pFile[i].Offset=0, header.pFile[i].Length=12, header.pFile[i].Size=2",
+              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=2, header.pFile[i].szFileName=npkvdpx.dll, "
+              "header.pFile[i].Offset=2, header.pFile[i].Length=11, header.pFile[i].Size=6",
+              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=3, header.pFile[i].szFileName=OrvaneKavariStart.exe, "
+              "header.pFile[i].Offset=8, header.pFile[i].Length=21, header.pFile[i].Size=9",
+              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=4, header.pFile[i].szFileName=extaction.bin, "
+              "header.pFile[i].Offset=17, header.pFile[i].Length=13, header.pFile[i].Size=90",
+              "1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"},
+             kConfigLines,
+             {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+              "> createFolder L:\\Local\\Kavari",
+              "> create T:\\orvanekavaristart.exe",
+              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\orvanekavaristart.exe",
+              "> version L:\\Local\\Kavari\\orvanekavaristart.exe",
+              "> version T:\\orvanekavaristart.exe",
+              "> replace L:\\Local\\Kavari\\orvanekavaristart.exe",
+              "> delete T:\\orvanekavaristart.exe",
+              "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll",
+              "> create C:\\Chrome\\npkvdpx.dll",
+              "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
+              "1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
+              "> createFolder L:\\Local\\Kavari",
+              "> create T:\\firefox.json",
+              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\firefox.json",
+              "> replace L:\\Local\\Kavari\\firefox.json",
+              "> delete T:\\firefox.json",
+              "1 InstallKavariAddOn>>processing, i=0, itemName=.",
+              "> launch L:\\Local\\Kavari\\OrvaneKavariStart.exe /r",
+              "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
+              "~ Argument:/r"}}));
+    EXPECT_EQ(host.files,
+              (std::map<std::wstring, std::string>{{L"L:\\Local\\Kavari\\orvanekavaristart.exe", "v=7.0.1.9"},
+                                                   {L"L:\\Local\\Kavari\\firefox.json", "{}"},
+                                                   {L"C:\\Chrome\\npkvdpx.dll", "module"}}));
 }
 
 namespace {
@@ -265,7 +268,8 @@ std::vector<uint8_t> withLast32(std::vector<uint8_t> payload, uint32_t value)
 // A payload whose one item, after the configuration, claims a body at `offset`.
 std::vector<uint8_t> itemAt(uint32_t offset)
 {
-    std::vector<uint8_t> payload = payloadOf({{"extaction.bin", kConfig}, {"late.txt", "late"}, {"never.txt", "x"}});
+    std::vector<uint8_t> payload =
+        payloadOf({{"extaction.bin", kConfig}, {"late.txt", "late"}, {"never.txt", "x"}});
     // late.txt's Offset field: the entries stand first to last, each name then Length, Size, Offset.
     const size_t lateOffsetAt = payload.size() - 8 - (9 + 12) - 4;
     platform::store32(payload.data() + lateOffsetAt, offset);
@@ -288,10 +292,12 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
         Lines expected; // the start program's and the plug-in module's part of the run
         std::string installedStart;
     };
-    const Lines startHead = {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-                             "> create T:\\orvanekavaristart.exe",
-                             "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\orvanekavaristart.exe"};
-    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe", "> version T:\\orvanekavaristart.exe"};
+    const Lines startHead = {
+        "1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+        "> create T:\\orvanekavaristart.exe",
+        "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\orvanekavaristart.exe"};
+    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe",
+                            "> version T:\\orvanekavaristart.exe"};
     const Lines startTail = {"> delete T:\\orvanekavaristart.exe",
                              "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"};
     const Lines chromeTakes = {"> create C:\\Chrome\\npkvdpx.dll",
@@ -300,24 +306,30 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
         return [=](RecordingHost& host) { host.files[kInstalledStart] = content; };
     };
     const std::vector<Case> cases = {
-        {"none installed", [](RecordingHost&) {}, concat({startHead, {replaced}, startTail, chromeTakes}), "v=7.0.1.9"},
-        {"newer installed", installed("v=7.0.2.1"), concat({startHead, versions, {kept}, startTail, chromeTakes}),
-         "v=7.0.2.1"},
-        {"same version", installed("v=7.0.1.9"), concat({startHead, versions, {replaced}, startTail, chromeTakes}),
+        {"none installed", [](RecordingHost&) {}, concat({startHead, {replaced}, startTail, chromeTakes}),
          "v=7.0.1.9"},
+        {"newer installed", installed("v=7.0.2.1"),
+         concat({startHead, versions, {kept}, startTail, chromeTakes}), "v=7.0.2.1"},
+        {"same version", installed("v=7.0.1.9"),
+         concat({startHead, versions, {replaced}, startTail, chromeTakes}), "v=7.0.1.9"},
         {"installed without a version", installed("old"),
-         concat({startHead, versions, {"u3 dpx>>fileSystem>>VersionGreator failed, invalid input, version1=, version2=7.0.1.9", replaced},
-                 startTail, chromeTakes}),
+         concat({startHead,
+                 versions,
+                 {"u3 dpx>>fileSystem>>VersionGreator failed, invalid input, version1=, version2=7.0.1.9",
+                  replaced},
+                 startTail,
+                 chromeTakes}),
          "v=7.0.1.9"},
         {"temporary copy cannot be opened: the installed file stays",
          [](RecordingHost& host) {
              host.files[kInstalledStart] = "v=7.0.1.8";
              host.refuseCreate.insert(L"T:\\orvanekavaristart.exe");
          },
-         concat({{startHead[0], startHead[1],
-                  "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5"},
-                 {startTail[1]},
-                 chromeTakes}),
+         concat(
+             {{startHead[0], startHead[1],
+               "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5"},
+              {startTail[1]},
+              chromeTakes}),
          "v=7.0.1.8"},
         {"temporary copy cut short: deleted, the installed file stays",
          [](RecordingHost& host) {
@@ -327,18 +339,21 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
          concat({startHead,
                  {"3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
                   "GetLastError()=112"},
-                 startTail, chromeTakes}),
+                 startTail,
+                 chromeTakes}),
          "v=7.0.1.8"},
         {"installed module removed first; only the profile folder: the fallback gets one too",
          [](RecordingHost& host) {
              host.plugins = {L"", L"F:\\Plugins", L"", L"S:\\Shared"};
              host.files[L"F:\\Plugins\\npkvdpx.dll"] = "old module";
          },
-         concat({startHead, {replaced}, startTail,
+         concat({startHead,
+                 {replaced},
+                 startTail,
                  {"> remove F:\\Plugins\\npkvdpx.dll", "> create F:\\Plugins\\npkvdpx.dll",
                   "1 InstallKavariAddOn>>Installing, strInstallPath=F:\\Plugins\\npkvdpx.dll",
-                  "> create S:\\Shared\\npkvdpx.dll", "1 Force Installing plugin to FireFox shared path:",
-                  "~ S:\\Shared\\npkvdpx.dll"}}),
+                  "> create S:\\Shared\\npkvdpx.dll",
+                  "1 Force Installing plugin to FireFox shared path:", "~ S:\\Shared\\npkvdpx.dll"}}),
          "v=7.0.1.9"},
         {"Chrome refuses, a cut write in the profile folder: the fallback, with no shared folder the bare name",
          [](RecordingHost& host) {
@@ -347,7 +362,9 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
              host.failWrite.insert(L"P:\\Profile\\npkvdpx.dll");
              host.refuseCreate.insert(L"npkvdpx.dll");
          },
-         concat({startHead, {replaced}, startTail,
+         concat({startHead,
+                 {replaced},
+                 startTail,
                  {"> create C:\\Chrome\\npkvdpx.dll",
                   "3 Installing plugin failed, strInstallPath=C:\\Chrome\\npkvdpx.dll, GetLastError()=5",
                   "> create P:\\Profile\\npkvdpx.dll",
@@ -370,7 +387,9 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
         RecordingHost host;
         c.prepare(host);
         const Lines journal = decisions(run(demoPayload(), host));
-        EXPECT_EQ(journal, concat({{"1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"}, c.expected, after}))
+        EXPECT_EQ(
+            journal,
+            concat({{"1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"}, c.expected, after}))
             << c.what;
         EXPECT_EQ(host.files[kInstalledStart], c.installedStart) << c.what;
         EXPECT_EQ(host.files.count(L"T:\\orvanekavaristart.exe"), 0u) << c.what;
@@ -400,8 +419,7 @@ TEST(Install, DamagedAndUnusualPayloads)
         {"more entries than the block holds",
          tooManyEntries,
          {"3 InstallKavariAddOn>>CopyToHeaderStruct.malformed, len=25, i=1"}},
-        {"item body past the payload's end ends the walk, the launch still comes",
-         itemAt(0x10000000),
+        {"item body past the payload's end ends the walk, the launch still comes", itemAt(0x10000000),
          concat({{"1 InstallKavariAddOn>>processing, i=2, itemName=extaction.bin",
                   "1 InstallKavariAddOn>>processing, i=1, itemName=late.txt",
                   "3 InstallKavariAddOn>>processing, header.pFile[i].Offset=268435456, bufflen=4"},
