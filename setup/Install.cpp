@@ -63,6 +63,14 @@ bool writeBody(ByteReader& payload, const BodyRange& body, ItemWriter& writer)
     return copied && closed;
 }
 
+// Opens the file; null with `error` read right where the open failed, before a log line is made.
+std::unique_ptr<ItemWriter> createFile(InstallHost& host, const std::wstring& path, uint32_t& error)
+{
+    std::unique_ptr<ItemWriter> writer = host.create(path);
+    error = writer ? 0 : host.lastError();
+    return writer;
+}
+
 bool isStartProgram(const std::wstring& itemName)
 {
     // The names arrive lowercased.
@@ -75,11 +83,12 @@ void installItem(const std::wstring& itemName, ByteReader& payload, const BodyRa
     const std::wstring strInstallPath = CombinePath(g_ExtensionPath, itemName, L'\\');
     const std::wstring strTempInstallPath = CombinePath(host.tempFolder(), itemName, L'\\');
 
-    const std::unique_ptr<ItemWriter> writer = host.create(strTempInstallPath);
+    uint32_t openError = 0;
+    const std::unique_ptr<ItemWriter> writer = createFile(host, strTempInstallPath, openError);
     if (!writer) {
         // Without a copy to put in its place, the installed file stays as it is.
         dpx(3, "Installing file failed", pathItem("strInstallPath", strInstallPath),
-            uintItem("GetLastError()", host.lastError()));
+            uintItem("GetLastError()", openError));
         return;
     }
     dpx(1, "InstallKavariAddOn>>Installing", pathItem("strTempInstallPath", strTempInstallPath));
@@ -121,10 +130,11 @@ void installPlugin(ByteReader& payload, const BodyRange& body, const std::array<
         const std::wstring strInstallPath = CombinePath(folders[k], L"npkvdpx.dll", L'\\');
         if (host.pathExists(strInstallPath))
             host.removeFile(strInstallPath);
-        const std::unique_ptr<ItemWriter> writer = host.create(strInstallPath);
+        uint32_t openError = 0;
+        const std::unique_ptr<ItemWriter> writer = createFile(host, strInstallPath, openError);
         if (!writer) {
             dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
-                uintItem("GetLastError()", host.lastError()));
+                uintItem("GetLastError()", openError));
             continue;
         }
         dpx(1, "InstallKavariAddOn>>Installing", pathItem("strInstallPath", strInstallPath));
@@ -139,10 +149,11 @@ void installPlugin(ByteReader& payload, const BodyRange& body, const std::array<
     if (written[0] || written[2])
         return;
     const std::wstring strInstallPath = CombinePath(folders[3], L"npkvdpx.dll", L'\\');
-    const std::unique_ptr<ItemWriter> writer = host.create(strInstallPath);
+    uint32_t openError = 0;
+    const std::unique_ptr<ItemWriter> writer = createFile(host, strInstallPath, openError);
     if (!writer) {
         dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
-            uintItem("GetLastError()", host.lastError()));
+            uintItem("GetLastError()", openError));
         return;
     }
     dpx(1, "Force Installing plugin to FireFox shared path:");

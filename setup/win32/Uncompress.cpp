@@ -39,8 +39,9 @@ int Uncompress(std::wstring destDir, std::wstring file)
     UniqueFile payload(CreateFileW(tempFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!payload) {
+        const uint32_t error = LastError::take().code;
         dpx(3, "InstallKavariAddOn>>open file failed", pathItem("tempFile", tempFile),
-            setup::uintItem("GetLastError()", LastError::take().code));
+            setup::uintItem("GetLastError()", error));
         return 0;
     }
     setup::win32::SystemInstallHost host(hostutil::GetLocalAppDataFolder);
