@@ -44,6 +44,20 @@ LoggerUtil* getLogger(const std::string& name)
     return LoggerRegistry::instance().getLogger(name);
 }
 
+LoggerUtil* LoggerRef::get()
+{
+    if (loggingShutDown())
+        return getLogger(std::string());
+    // Loggers live as long as the registry, so a pointer once handed out stays good; two threads
+    // that look up at once get the same one.
+    LoggerUtil* logger = mLogger.load(std::memory_order_acquire);
+    if (logger == nullptr) {
+        logger = LoggerRegistry::instance().getLogger(mName);
+        mLogger.store(logger, std::memory_order_release);
+    }
+    return logger;
+}
+
 LoggerUtil::LoggerUtil(std::string name, LoggerRegistry* registry)
     : mName(std::move(name)), mRegistry(registry)
 {

@@ -3,6 +3,7 @@
 
 #include "logging/LogItem.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -115,5 +116,23 @@ bool loggingShutDown();
 // The logger of that name in the process registry; after shutdown a do-nothing logger with the
 // empty name.
 LoggerUtil* getLogger(const std::string& name);
+
+// A logger of the process registry named once and looked up on its first line, for modules that
+// write many lines through one logger. Constant-initialised, so it may be a namespace-scope object
+// used during any static initialisation; once the registry is gone it hands out the do-nothing
+// logger instead of the one it kept.
+class LoggerRef {
+public:
+    explicit constexpr LoggerRef(const char* name) : mName(name) {}
+    LoggerRef(const LoggerRef&) = delete;
+    LoggerRef& operator=(const LoggerRef&) = delete;
+
+    LoggerUtil* get();
+    LoggerUtil* operator->() { return get(); }
+
+private:
+    const char* mName;
+    std::atomic<LoggerUtil*> mLogger{nullptr};
+};
 
 } // namespace rlxutil

@@ -1,8 +1,7 @@
 // The image reader: opening, headers, sections, the resource walk and the version queries.
 #include "peimage/Win6432PE.h"
 
-#include "logging/LogItem.h"
-#include "logging/Logger.h"
+#include "logging/LogLine.h"
 #include "peimage/VersionResource.h"
 #include "platform/Bytes.h"
 #include "platform/TextConvert.h"
@@ -16,22 +15,10 @@ namespace peimage {
 
 namespace {
 
-using rlxutil::LogItem;
+using rlxutil::pathItem;
+using rlxutil::textItem;
 
-template <typename... Items> void dpxUtil(int32_t level, const Items&... items)
-{
-    rlxutil::getLogger("DPXUtil")->log(level, items...);
-}
-
-LogItem message(const char* text)
-{
-    return LogItem(rlxutil::textValue(text));
-}
-
-LogItem pathItem(const char* name, const std::wstring& path)
-{
-    return LogItem(rlxutil::maskedValue(path), name);
-}
+rlxutil::LoggerRef dpxUtil{"DPXUtil"};
 
 // Low-level failures go straight to the trace file, written literally.
 void traceLow(const char* text)
@@ -117,16 +104,16 @@ bool CWin6432PE::open(const std::wstring& fileName)
     if (mOriginFile.empty())
         return false;
     if (!_OpenPE_File()) {
-        dpxUtil(3, message("CWin6432PE>>open failed"), pathItem("mOriginFile", mOriginFile));
+        dpxUtil->log(3, textItem("CWin6432PE>>open failed"), pathItem("mOriginFile", mOriginFile));
     } else if (!_OpenPE_Header()) {
-        dpxUtil(2, message("_OpenPE_Header"), message("Failed to open PE Header"),
-                pathItem("mOriginFile", mOriginFile));
+        dpxUtil->log(2, textItem("_OpenPE_Header"), textItem("Failed to open PE Header"),
+                     pathItem("mOriginFile", mOriginFile));
     } else if (_OpenPE_Sections()) {
         return true;
     } else {
-        dpxUtil(1, message("failed to open PE Sections"), pathItem("mOriginFile", mOriginFile));
+        dpxUtil->log(1, textItem("failed to open PE Sections"), pathItem("mOriginFile", mOriginFile));
     }
-    dpxUtil(2, message("CWin6432PE>>open failed"), pathItem("filename", fileName));
+    dpxUtil->log(2, textItem("CWin6432PE>>open failed"), pathItem("filename", fileName));
     if (mFile) {
         mFile->close();
         mFile.reset();
@@ -148,9 +135,17 @@ bool CWin6432PE::close()
 
 uint32_t CWin6432PE::readAt(uint64_t offset, void* buffer, uint32_t count)
 {
+    if (!mFile)
+        return 0;
+    // An empty file opens with nothing mapped: the mapping's seek says so in its own line, and
+    // the read yields nothing.
+    if (!mFile->view()) {
+        mFile->seek(clampOffset(offset));
+        return 0;
+    }
     // A seek outside the file leaves the cursor where it was; reading on from there would take
     // bytes from the wrong place, so such a read is simply short.
-    if (!mFile || offset >= mFile->size())
+    if (offset >= mFile->size())
         return 0;
     mFile->seek(static_cast<uint32_t>(offset));
     uint32_t got = 0;
@@ -177,11 +172,15 @@ bool CWin6432PE::_OpenPE_Header()
     mDosHeader.e_lfanew = platform::load32(dos + kLfanewAt);
     const uint16_t magic = mDosHeader.e_magic;
     if (magic != 0x454C && magic != 0x454E && magic != 0x4550 && magic != 0x5A4D)
-        dpxUtil(2, message("CWin6432PE::_OpenPE_Header"), message("Unkown image signature"),
-                LogItem(rlxutil::uintValue(magic), "mDosHeader.e_magic"),
-                pathItem("mOriginFile", mOriginFile));
+        dpxUtil->log(2, textItem("CWin6432PE::_OpenPE_Header"), textItem("Unkown image signature"),
+                     rlxutil::uintItem("mDosHeader.e_magic", magic), pathItem("mOriginFile", mOriginFile));
 
     const uint64_t ntAt = mDosHeader.e_lfanew;
+    // No signature stands past the end of the file: that is an invalid one, not a short read.
+    if (ntAt >= mFile->size()) {
+        traceLow("Invalid Signature");
+        return false;
+    }
     uint8_t signature[4];
     if (readAt(ntAt, signature, sizeof signature) != sizeof signature) {
         traceLow("Failed to read Signature");
@@ -209,20 +208,20 @@ bool CWin6432PE::_OpenPE_Header()
     ImageNtHeaders* headers = nullptr;
     uint32_t optionalSize = 0, directoryAt = 0;
     if (mMachineType == kMachineI386) {
-        dpxUtil(1, message("CWin6432PE::_OpenPE_Header"), message("I386"),
-                pathItem("mOriginFile", mOriginFile));
+        dpxUtil->log(1, textItem("CWin6432PE::_OpenPE_Header"), textItem("I386"),
+                     pathItem("mOriginFile", mOriginFile));
         headers = &mHeaders32;
         optionalSize = kOptionalHeader32Size;
         directoryAt = kDataDirectory32At;
     } else if (mMachineType == kMachineAmd64) {
-        dpxUtil(1, message("CWin6432PE::_OpenPE_Header"), message("AMD64"),
-                pathItem("mOriginFile", mOriginFile));
+        dpxUtil->log(1, textItem("CWin6432PE::_OpenPE_Header"), textItem("AMD64"),
+                     pathItem("mOriginFile", mOriginFile));
         headers = &mHeaders64;
         optionalSize = kOptionalHeader64Size;
         directoryAt = kDataDirectory64At;
     } else {
-        dpxUtil(2, message("CWin6432PE::_OpenPE_Header"),
-                LogItem(rlxutil::uintValue(mMachineType), "mMachineType"));
+        dpxUtil->log(2, textItem("CWin6432PE::_OpenPE_Header"),
+                     rlxutil::uintItem("mMachineType", mMachineType));
         return true;
     }
     headers->Signature = kPeSignature;
@@ -294,7 +293,7 @@ bool CWin6432PE::enumResources(const ResourceVisitor& visitor)
     // An image without a data directory (an unknown machine, a short optional header) has no
     // resources as far as this reader knows.
     if (!mDataDirectory || mDataDirectory[kResourceDirectoryIndex].VirtualAddress == 0) {
-        dpxUtil(1, message("No IMAGE_RESOURCE_DIRECTORY"));
+        dpxUtil->log(1, textItem("No IMAGE_RESOURCE_DIRECTORY"));
         return false;
     }
     const uint32_t base = resolveRva(mDataDirectory[kResourceDirectoryIndex].VirtualAddress);

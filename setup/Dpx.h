@@ -1,27 +1,22 @@
 // The setup driver's logger, DPX, and the shorthand its lines are written in.
 #pragma once
 
-#include "logging/LogItem.h"
-#include "logging/Logger.h"
+#include "logging/LogLine.h"
 
 #include <cstdint>
 
 namespace setup {
 
+inline rlxutil::LoggerRef dpxLogger{"DPX"};
+
 // One line: the message first, then the named values in order.
 template <typename... Items> void dpx(int32_t level, const char* message, const Items&... items)
 {
-    rlxutil::getLogger("DPX")->log(level, rlxutil::LogItem(rlxutil::textValue(message)), items...);
+    rlxutil::logLine(dpxLogger, level, message, items...);
 }
 
-inline rlxutil::LogItem uintItem(const char* name, uint32_t value)
-{
-    return rlxutil::LogItem(rlxutil::uintValue(value), name);
-}
-
-inline rlxutil::LogItem intItem(const char* name, int32_t value)
-{
-    return rlxutil::LogItem(rlxutil::intValue(value), name);
-}
+using rlxutil::intItem;
+using rlxutil::pathItem;
+using rlxutil::uintItem;
 
 } // namespace setup

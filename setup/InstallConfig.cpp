@@ -17,11 +17,6 @@ namespace setup {
 
 namespace {
 
-rlxutil::LogItem maskedItem(const char* name, const std::wstring& value)
-{
-    return rlxutil::LogItem(rlxutil::maskedValue(value), name);
-}
-
 void setFromKey(const std::wstring& key, const std::wstring& value)
 {
     // Keys match exactly, letter case included; any other key is ignored.
@@ -112,7 +107,7 @@ void InitExtensionAction(const void* body, uint32_t length, const setup::Install
         if (innerLineFeed != std::wstring::npos)
             value.resize(innerLineFeed);
         setup::setFromKey(key, value);
-        setup::dpx(1, "InitExtensionAction", setup::maskedItem("strValue", value));
+        setup::dpx(1, "InitExtensionAction", setup::pathItem("strValue", value));
         at = lineFeed == std::wstring::npos ? text.size() : lineFeed + 1;
     }
 }
@@ -120,11 +115,11 @@ void InitExtensionAction(const void* body, uint32_t length, const setup::Install
 void InitGeneralInstallPath(const std::wstring&, const setup::InstallEnvironment& environment)
 {
     using setup::dpx;
-    using setup::maskedItem;
+    using setup::pathItem;
     dpx(1, "InstallAddOn>>InitGeneralInstallPath");
-    dpx(1, "InstallAddOn>>install-path", maskedItem("g_ExtensionPath", g_ExtensionPath));
-    dpx(1, "InstallAddOn>>Excute", maskedItem("g_strExcute", g_strExcute));
-    dpx(1, "InstallAddOn>>KavariExcute", maskedItem("g_strKavariExcute", g_strKavariExcute));
+    dpx(1, "InstallAddOn>>install-path", pathItem("g_ExtensionPath", g_ExtensionPath));
+    dpx(1, "InstallAddOn>>Excute", pathItem("g_strExcute", g_strExcute));
+    dpx(1, "InstallAddOn>>KavariExcute", pathItem("g_strKavariExcute", g_strKavariExcute));
 
     // The first macro found decides. "#programdata#" has no expansion yet: it is recognised and
     // kept, and the macros after it in this order are then not looked at.
@@ -142,7 +137,7 @@ void InitGeneralInstallPath(const std::wstring&, const setup::InstallEnvironment
     setup::replaceAll(g_strExcute, L"#Path#", g_ExtensionPath);
     setup::replaceAll(g_strKavariExcute, L"#Path#", g_ExtensionPath);
 
-    dpx(1, "InstallAddOn>>Install path new", maskedItem("g_ExtensionPath", g_ExtensionPath));
-    dpx(1, "InstallAddOn>>Excute new", maskedItem("g_strExcute", g_strExcute));
-    dpx(1, "InstallAddOn>>KavariExcute new", maskedItem("g_strKavariExcute", g_strKavariExcute));
+    dpx(1, "InstallAddOn>>Install path new", pathItem("g_ExtensionPath", g_ExtensionPath));
+    dpx(1, "InstallAddOn>>Excute new", pathItem("g_strExcute", g_strExcute));
+    dpx(1, "InstallAddOn>>KavariExcute new", pathItem("g_strKavariExcute", g_strKavariExcute));
 }

@@ -3,7 +3,6 @@
 #include "setup/win32/AnsiText.h"
 
 #include "platform/win32/Windows.h"
-#include "setup/win32/SystemInstallEnvironment.h"
 
 #include <climits>
 
@@ -20,11 +19,6 @@ std::wstring ansiToWide(std::string_view bytes)
     std::wstring text(static_cast<size_t>(wide), L'\0');
     MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), wide);
     return text;
-}
-
-std::wstring SystemInstallEnvironment::fromAnsi(std::string_view bytes) const
-{
-    return ansiToWide(bytes);
 }
 
 } // namespace setup::win32

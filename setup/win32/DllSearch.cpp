@@ -1,4 +1,4 @@
-// Restricting the DLL search to the system folder, and loading system libraries by full path.
+// Restricting the DLL search to the system folder before anything can load a library by name.
 #include "setup/win32/DllSearch.h"
 
 namespace setup::win32 {

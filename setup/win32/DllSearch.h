@@ -2,7 +2,7 @@
 // download folders that hold whatever else was downloaded, and the loader looks there first.
 #pragma once
 
-#include "platform/win32/Handle.h"
+#include "platform/win32/Windows.h"
 
 namespace setup::win32 {
 
@@ -14,7 +14,8 @@ enum class DllSearch {
 // Called first thing in the process. Where the system has SetDefaultDllDirectories (Windows 8,
 // and Vista and 7 with the loader update), loads by name search the system folder only; elsewhere
 // the application folder stays on the search path, which is why every run-time load of this
-// program goes through platform::win32::loadSystemLibrary. The current folder is dropped from the search either way.
+// program names its full path in the system folder (platform/win32/SystemLibrary.h). The current
+// folder is dropped from the search either way.
 DllSearch restrictDllSearch();
 
 // The same with the system's SetDefaultDllDirectories given (or null, as a system without it

@@ -16,14 +16,10 @@ std::wstring g_strApplication;
 using platform::win32::LastError;
 using platform::win32::UniqueFile;
 using setup::dpx;
+using setup::pathItem;
 using setup::uintItem;
 
 namespace {
-
-rlxutil::LogItem pathItem(const char* name, const std::wstring& path)
-{
-    return rlxutil::LogItem(rlxutil::maskedValue(path), name);
-}
 
 UniqueFile openForReading(const std::wstring& path, DWORD disposition)
 {
@@ -128,7 +124,7 @@ int InstallKavariAddOn()
     } catch (const std::exception& error) {
         // Nothing of the run throws by design; should the runtime (memory, a library) still do so,
         // the run ends like any other failed one: logged, with the leave line and exit code 0.
-        dpx(3, "InstallKavariAddOn>>failed", rlxutil::LogItem(rlxutil::textValue(error.what()), "error"));
+        dpx(3, "InstallKavariAddOn>>failed", rlxutil::textItem("error", error.what()));
     }
     dpx(1, "InstallKavariAddOn>>leave");
     return 0;

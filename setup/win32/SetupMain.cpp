@@ -1,7 +1,6 @@
 // Entry point of setup.exe, the installer stub that kvpack puts packages behind: one run of the
 // install over the package behind its own image, reported only through the trace file.
 #include "hostutil/win32/FileSystem.h"
-#include "logging/LogItem.h"
 #include "logging/win32/TraceLogger.h"
 #include "platform/win32/Windows.h"
 #include "setup/Dpx.h"
@@ -20,7 +19,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     g_strApplication = hostutil::GetLongPath(path.data());
     setup::dpx(1, "orvane kavari addone setup program starting...",
-               rlxutil::LogItem(rlxutil::maskedValue(g_strApplication), "g_strApplication"));
+               setup::pathItem("g_strApplication", g_strApplication));
     InstallKavariAddOn();
     setup::dpx(1, "orvane kavari addone setup program exits.");
     shutdownLogging();

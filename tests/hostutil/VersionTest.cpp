@@ -2,7 +2,7 @@
 // and the file version of real images.
 #include "hostutil/Version.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "peimage/HostMapping.h"
 #include "platform/TextConvert.h"
 

@@ -2,7 +2,7 @@
 // threads, and silence after the process registry is gone.
 #include "logging/Logger.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "logging/StringUtil.h"
 
 #include <gtest/gtest.h>

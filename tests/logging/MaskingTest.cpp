@@ -2,7 +2,7 @@
 // checked against the plain reference on many random texts.
 #include "logging/Masking.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "tests/logging/MaskingReference.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // seeks that fail at the size, and the one log line without a view.
 #include "peimage/FileMapping.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "peimage/HostMapping.h"
 #include "tests/support/TempFolder.h"
 

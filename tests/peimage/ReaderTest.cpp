@@ -1,6 +1,6 @@
 // The image reader on the test images built with version resources of our own, and on copies
 // patched for every way an open or a query can go: exact log and trace lines, results.
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "logging/LogItem.h"
 #include "peimage/HostMapping.h"
 #include "peimage/Win6432PE.h"
@@ -217,13 +217,18 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
         {"name past the end", set16(sampleName, 0x7FFF), true, {i386}, {"8:Failed to read file"}, "1.2.3.4"},
         {"subdirectory is the root", set32(base + 16 + 4, 0x80000000u), true, {i386}, {loops}, ""},
         {"every entry leads to the root", fan, true, {i386}, {loops}, ""},
-        {"empty file", cut(0), false, headerFailed, {"8:Failed to read DOS Header"}, ""},
+        {"empty file",
+         cut(0),
+         false,
+         {"Write file failed, not opened", headerFailed[0], headerFailed[1]},
+         {"8:Failed to read DOS Header"},
+         ""},
         {"bad signature", set16(nt, 0x5850), false, headerFailed, {"8:Invalid Signature"}, ""},
         {"e_lfanew past the end",
          set32(60, uint32_t(sound.size())),
          false,
          headerFailed,
-         {"8:Failed to read Signature"},
+         {"8:Invalid Signature"},
          ""},
         {"short file header", cut(nt + 10), false, headerFailed, {"8:Failed to read File Header"}, ""},
         {"short optional header",

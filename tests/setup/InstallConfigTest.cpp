@@ -1,7 +1,7 @@
 // The install configuration: its line parsing with the exact lines it logs, and the path macros.
 #include "setup/InstallConfig.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The directory block: the shipped layout, round trips, and hostile counters and lengths.
 #include "setup/PackageDirectory.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "platform/TextConvert.h"
 #include "tests/setup/TestImages.h"
 

@@ -1,7 +1,7 @@
 // The package's CRC, the image-end arithmetic, the package search and the header checks.
 #include "setup/PackageFormat.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "setup/Crc16.h"
 #include "tests/setup/TestImages.h"
 

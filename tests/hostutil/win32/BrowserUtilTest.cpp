@@ -4,7 +4,7 @@
 #include "hostutil/win32/BrowserUtil.h"
 
 #include "hostutil/win32/FileSystem.h"
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/win32/Win32Support.h"
 

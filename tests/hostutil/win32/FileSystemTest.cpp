@@ -2,9 +2,9 @@
 // in use, folder creation and the writability test, the folder lookups, with their exact lines.
 #include "hostutil/win32/FileSystem.h"
 
-#include "logging/CaptureSink.h"
 #include "platform/TextConvert.h"
 #include "platform/win32/Handle.h"
+#include "tests/support/CaptureSink.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/win32/Win32Support.h"
 

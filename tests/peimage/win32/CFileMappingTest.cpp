@@ -3,7 +3,7 @@
 // it against real executables in the pefile comparison).
 #include "peimage/win32/CFileMapping.h"
 
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 #include "platform/win32/Handle.h"
 #include "tests/support/TempFolder.h"
 

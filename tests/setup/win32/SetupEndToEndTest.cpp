@@ -7,6 +7,7 @@
 #include "platform/TextConvert.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Windows.h"
+#include "setup/PackageDirectory.h"
 #include "setup/PackageFormat.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/win32/Win32Support.h"
@@ -29,18 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::Bytes;
 
-// One entry of a package directory as it is to be written, bodies laid out by the caller so that
-// entries can point anywhere.
-struct Entry {
-    std::string name;
-    uint32_t offset;
-    uint32_t size;
-};
-
-struct Item {
-    std::string name;
-    Bytes body;
-};
+using Item = setup::PackageItem;
 
 Bytes readBytes(const fs::path& path)
 {
@@ -67,33 +57,9 @@ fs::path ownFolder()
     return fs::path(path).parent_path();
 }
 
-// The payload: the bodies, then the entries in the order the setup program takes them, then the
-// two counters.
-Bytes payloadOf(Bytes bodies, const std::vector<Entry>& entries)
-{
-    Bytes payload = std::move(bodies);
-    const size_t start = payload.size();
-    for (const Entry& e : entries) {
-        payload.insert(payload.end(), e.name.begin(), e.name.end());
-        platform::append32(payload, static_cast<uint32_t>(e.name.size()));
-        platform::append32(payload, e.size);
-        platform::append32(payload, e.offset);
-    }
-    platform::append32(payload, static_cast<uint32_t>(entries.size()));
-    platform::append32(payload, static_cast<uint32_t>(payload.size() - start + 4));
-    return payload;
-}
-
 Bytes payloadOf(const std::vector<Item>& items)
 {
-    Bytes bodies;
-    std::vector<Entry> entries;
-    for (const Item& item : items) {
-        entries.push_back(
-            {item.name, static_cast<uint32_t>(bodies.size()), static_cast<uint32_t>(item.body.size())});
-        bodies.insert(bodies.end(), item.body.begin(), item.body.end());
-    }
-    return payloadOf(bodies, entries);
+    return setup::buildPayload(items);
 }
 
 Bytes blockOf(const Bytes& payload)
@@ -388,7 +354,6 @@ struct Case {
 
 TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
 {
-    const std::string plain = "plain.txt";
     const std::vector<Case> cases = {
         {"no package",
          [] { return installerWithRaw({}); },
@@ -442,80 +407,6 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
          {},
          true,
          nullptr},
-        {"directory whose last four bytes are 0",
-         [] {
-             Bytes payload = configured(kConfig, {{"OrvaneKavariStart.exe", startProgram()}});
-             std::fill(payload.end() - 4, payload.end(), 0);
-             return installerWith(blockOf(payload));
-         },
-         {},
-         {"processing", "strexeclog"},
-         {},
-         true,
-         nullptr},
-        {"item body beyond the payload",
-         [] {
-             Bytes bodies = text(kConfig);
-             const Bytes start = startProgram();
-             const uint32_t startAt = static_cast<uint32_t>(bodies.size());
-             bodies.insert(bodies.end(), start.begin(), start.end());
-             return installerWith(blockOf(
-                 payloadOf(bodies, {{"extaction.bin", 0, static_cast<uint32_t>(kConfig.size())},
-                                    {"OrvaneKavariStart.exe", startAt, static_cast<uint32_t>(start.size())},
-                                    {"late.txt", 0x10000000, 100},
-                                    {"never.txt", 0, 4}})));
-         },
-         {"InstallKavariAddOn>>processing, i=1, itemName=late.txt",
-          "InstallKavariAddOn>>processing, header.pFile[i].Offset=268435456, bufflen=100", "Argument:/r"},
-         {"itemName=never.txt"},
-         {"orvanekavaristart.exe"},
-         true,
-         "/r"},
-        {"unsafe item names",
-         [] {
-             std::vector<Item> items;
-             for (const char* name : {"..\\escaped.txt", "sub/escaped.txt", "C:escaped.txt", "CON.txt",
-                                      "lpt1", "escaped.txt.", "escaped.txt ", "..", "tab\tname.txt"})
-                 items.push_back({name, text("not here")});
-             items.push_back({"Plain.TXT", text("here")});
-             return installerWith(blockOf(configured(kConfig, items)));
-         },
-         {"InstallKavariAddOn>>unsafe item name, skipped, itemName=..\\escaped.txt",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=sub/escaped.txt",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=C:escaped.txt",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=CON.txt",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=lpt1",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=escaped.txt.",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=escaped.txt ",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=..",
-          "InstallKavariAddOn>>unsafe item name, skipped, itemName=tab\tname.txt",
-          "InstallKavariAddOn>>processing, i=0, itemName=."},
-         {"escaped.txt, newFile"},
-         {"plain.txt"},
-         true,
-         nullptr},
-        {"configuration with CR LF lines and other keys",
-         [] {
-             return installerWith(blockOf(configured(
-                 "Colour=blue\r\nPath=#currentappdata#\\Kavari\r\nExcute=#Path#\\OrvaneKavariStart.exe\r\n"
-                 "Argument=/r extra\r\nexcute=C:\\nothing.exe\r\n",
-                 {{"OrvaneKavariStart.exe", startProgram()}})));
-         },
-         {"InitExtensionAction, strValue=blue", "InitExtensionAction, strValue=C:\\nothing.exe",
-          "Argument:/r extra"},
-         {},
-         {"orvanekavaristart.exe"},
-         true,
-         "/r extra"},
-        {"no configuration: installed beside the installer, nothing started",
-         [] {
-             return installerWith(blockOf(payloadOf({{"loose.txt", text("loose")}, {".", {}}})));
-         },
-         {"InstallKavariAddOn>>processing, i=1, itemName=loose.txt"},
-         {"strexeclog", "Argument:"},
-         {},
-         true,
-         nullptr},
         {"follow-up program that does not exist",
          [] {
              return installerWith(blockOf(
@@ -548,10 +439,6 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
             EXPECT_FALSE(fs::exists(record()));
         EXPECT_TRUE(leftInTemp().empty());
     }
-    // The case without a configuration wrote its item by its bare name, in the current folder.
-    EXPECT_TRUE(fs::exists(mCase.path() / L"loose.txt"));
-    EXPECT_FALSE(fs::exists(mCase.path() / L"escaped.txt"));
-    EXPECT_FALSE(fs::exists(mCase.path().parent_path() / L"escaped.txt"));
 }
 
 Bytes otherStartProgram(const char* version)
@@ -625,22 +512,6 @@ TEST_F(SetupEndToEnd, StartProgramsReplacedUnlessNewerOrdinaryItemsAlwaysAndFile
     EXPECT_FALSE(again.anyContains("version is higher"));
     EXPECT_EQ(readBytes(installed("orvanekavaristart.exe")), packaged);
     EXPECT_EQ(readBytes(installed("kavari.exe")), packaged);
-}
-
-TEST_F(SetupEndToEnd, ItemWhoseTemporaryCopyCannotBeWrittenLeavesTheInstalledFile)
-{
-    writeBytes(installed("chrome.json"), text("installed"));
-    // A folder where the temporary copy would go.
-    fs::create_directories(tempFolder() / L"chrome.json");
-    const SetupRun run = install(installerWith(
-        blockOf(configured(kConfig, {{"chrome.json", text("packaged")}, {"edge.json", text("edge")}}))));
-    const std::string folder = utf8(masked(installFolder().wstring()));
-    EXPECT_TRUE(
-        run.inOrder({"InstallKavariAddOn>>processing, i=2, itemName=chrome.json",
-                     "Installing file failed, strInstallPath=" + folder + "\\chrome.json, GetLastError()=*",
-                     "InstallKavariAddOn>>processing, i=1, itemName=edge.json"}));
-    EXPECT_EQ(readBytes(installed("chrome.json")), text("installed"));
-    EXPECT_EQ(readBytes(installed("edge.json")), text("edge"));
 }
 
 // The registry value of the Chrome uninstall key of the current user, removed again.

@@ -7,7 +7,7 @@
 #include "setup/win32/AnsiText.h"
 #include "platform/win32/SystemLibrary.h"
 #include "setup/win32/DllSearch.h"
-#include "setup/win32/SystemInstallEnvironment.h"
+#include "setup/win32/SystemInstallHost.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -81,12 +81,10 @@ TEST(DllSearch, PlantedLibraryIsNeverLoadedOnceHardened)
     EXPECT_FALSE(platform::win32::loadSystemLibrary(L"no-such-library.dll"));
 }
 
-TEST(SystemInstallEnvironment, ShippedConfigurationInstallsIntoTheGivenFolder)
+TEST(SystemInstallHost, ShippedConfigurationInstallsIntoTheGivenFolder)
 {
     test_support::TempFolder localAppData(u8" \u00e9 \u00d1");
-    const setup::win32::SystemInstallEnvironment environment(
-        [&] { return localAppData.path().wstring(); },
-        [](const std::wstring& folder) { fs::create_directories(fs::path(folder)); });
+    const setup::win32::SystemInstallHost environment([&] { return localAppData.path().wstring(); });
     const std::string text =
         "Path=#currentappdata#\\Kavari\r\nExcute=#Path#\\OrvaneKavariStart.exe\nArgument=/r\n";
     setup::resetInstallState();

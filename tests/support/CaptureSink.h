@@ -1,4 +1,4 @@
-// A sink that keeps every line in memory, and a guard that installs it, for tests of any module.
+// A sink that keeps every line in memory, and a guard that installs it, for the tests of any module.
 #pragma once
 
 #include "logging/Logger.h"

@@ -1,5 +1,5 @@
 // In-memory sink for tests: lines are copied under a lock, so any thread may log into it.
-#include "logging/CaptureSink.h"
+#include "tests/support/CaptureSink.h"
 
 namespace rlxutil {
 
