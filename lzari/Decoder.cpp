@@ -93,7 +93,13 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     uint8_t* at = begin;
     uint64_t count = mCount;
     BitBuffer bits = mBits;
-    const uint64_t stop = std::min<uint64_t>(mTextSize, mProgressMark + 1);
+    // Stop after the code that passes the next mark at or above the count. A mark the caller has
+    // not taken yet lies below it: stopping there would hand back nothing, call after call.
+    uint64_t mark = mProgressMark;
+    if (count > mark) {
+        mark += (count - mark + kProgressStep - 1) / kProgressStep * kProgressStep;
+    }
+    const uint64_t stop = std::min<uint64_t>(mTextSize, mark + 1);
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
     //
