@@ -4,7 +4,6 @@
 #include "logging/Masking.h"
 #include "logging/StringUtil.h"
 
-#include <sstream>
 
 namespace rlxutil {
 

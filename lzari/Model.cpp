@@ -3,6 +3,26 @@
 
 namespace lzari {
 
+namespace detail {
+
+const uint16_t* positionByTarget()
+{
+    static const std::array<uint16_t, kPositionTotal> table = [] {
+        std::array<uint16_t, kPositionTotal> byTarget{};
+        uint32_t p = kRingSize - 1;
+        for (uint32_t target = 0; target < kPositionTotal; ++target) {
+            while (kPositionCum[p] <= target) {
+                --p;
+            }
+            byTarget[target] = static_cast<uint16_t>(p);
+        }
+        return byTarget;
+    }();
+    return table.data();
+}
+
+} // namespace detail
+
 SymbolModel::SymbolModel()
 {
     for (uint32_t rank = 1; rank <= kSymbolCount; ++rank) {

@@ -44,11 +44,13 @@ void LZARI::DecodeFile(const std::wstring& in, const std::wstring& out)
 {
     // The output is only created once the input is known to open, so a missing input leaves an
     // existing output untouched.
-    platform::UniqueFile input(platform::openFile(in, "rb"));
+    // _wfopen itself, not platform::openFile: that would link the tools' file host, and with it
+    // the C++ runtime's file-system and locale code, into the setup program.
+    platform::UniqueFile input(_wfopen(in.c_str(), L"rb"));
     if (!input) {
         return;
     }
-    platform::UniqueFile output(platform::openFile(out, "wb"));
+    platform::UniqueFile output(_wfopen(out.c_str(), L"wb"));
     if (!output) {
         return;
     }
