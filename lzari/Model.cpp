@@ -7,8 +7,10 @@ namespace detail {
 
 const uint16_t* positionByTarget()
 {
-    static const std::array<uint16_t, kPositionTotal> table = [] {
-        std::array<uint16_t, kPositionTotal> byTarget{};
+    // Built once on the heap: a table in static storage, even a zeroed one, may still be stored in
+    // the program file, and one returned by value the compiler folds into data.
+    static const uint16_t* const table = [] {
+        uint16_t* byTarget = new uint16_t[kPositionTotal];
         uint32_t p = kRingSize - 1;
         for (uint32_t target = 0; target < kPositionTotal; ++target) {
             while (kPositionCum[p] <= target) {
@@ -18,7 +20,7 @@ const uint16_t* positionByTarget()
         }
         return byTarget;
     }();
-    return table.data();
+    return table;
 }
 
 } // namespace detail
