@@ -41,6 +41,7 @@ function(kv_size_budget target budget_file)
     target_compile_options(${lib} PRIVATE -Os -ffunction-sections -fdata-sections)
   endforeach()
   target_link_options(${target} PRIVATE -Wl,--gc-sections)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${budget_file})
   add_custom_command(TARGET ${target} POST_BUILD
                      COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${target}> -DBUDGET=${budget_file}
                              -P ${PROJECT_SOURCE_DIR}/cmake/CheckSize.cmake
