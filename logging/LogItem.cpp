@@ -4,8 +4,6 @@
 #include "logging/Masking.h"
 #include "logging/StringUtil.h"
 
-#include <sstream>
-
 namespace rlxutil {
 
 LogItem::LogItem(std::string value, std::string name, int sensitive)

@@ -93,7 +93,14 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     uint8_t* at = begin;
     uint64_t count = mCount;
     BitBuffer bits = mBits;
-    const uint64_t stop = std::min<uint64_t>(mTextSize, mProgressMark + 1);
+    const uint16_t* const positionOf = PositionModel::findTable();
+    // Stop after the code that passes the next mark at or above the count. A mark the caller has
+    // not taken yet lies below it: stopping there would hand back nothing, call after call.
+    uint64_t mark = mProgressMark;
+    if (count > mark) {
+        mark += (count - mark + kProgressStep - 1) / kProgressStep * kProgressStep;
+    }
+    const uint64_t stop = std::min<uint64_t>(mTextSize, mark + 1);
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
     //
@@ -155,7 +162,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         // Unreachable while offset < range holds, as it does for every input; kept so that no
         // table is ever indexed past its end. The clamped target selects position 0, as it would.
         target = std::min(target, PositionModel::kTotal - 1);
-        const uint32_t position = PositionModel::find(target);
+        const uint32_t position = positionOf[target];
         const uint32_t positionRise = range * PositionModel::cum(position + 1) / PositionModel::kTotal;
         high = low + range * PositionModel::cum(position) / PositionModel::kTotal;
         low += positionRise;

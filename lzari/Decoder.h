@@ -37,10 +37,12 @@ public:
     bool finished() const { return mCount >= mTextSize; }
 
     // Decodes codes into out[0..room) while the stream lasts and room for a longest match is left,
-    // stopping early after the code that passes the next progress mark. Returns the bytes written.
+    // stopping early after the code that passes the next progress mark at or above count().
+    // Returns the bytes written: more than 0 unless finished() or room < kMaxMatch, whether or not
+    // the caller takes the marks.
     size_t decodeSome(uint8_t* out, size_t room);
 
-    // True once after each code that passed a progress mark (every kProgressStep bytes), the
+    // True once for each progress mark (every kProgressStep bytes) that the count has passed, the
     // moments at which the setup program has always printed its progress line.
     bool takeProgressMark();
 

@@ -3,6 +3,28 @@
 
 namespace lzari {
 
+namespace detail {
+
+const uint16_t* positionByTarget()
+{
+    // Built once on the heap: a table in static storage, even a zeroed one, may still be stored in
+    // the program file, and one returned by value the compiler folds into data.
+    static const uint16_t* const table = [] {
+        uint16_t* byTarget = new uint16_t[kPositionTotal];
+        uint32_t p = kRingSize - 1;
+        for (uint32_t target = 0; target < kPositionTotal; ++target) {
+            while (kPositionCum[p] <= target) {
+                --p;
+            }
+            byTarget[target] = static_cast<uint16_t>(p);
+        }
+        return byTarget;
+    }();
+    return table;
+}
+
+} // namespace detail
+
 SymbolModel::SymbolModel()
 {
     for (uint32_t rank = 1; rank <= kSymbolCount; ++rank) {

@@ -30,29 +30,23 @@ constexpr uint32_t kProgressStep = 1024;
 namespace detail {
 
 constexpr uint32_t kPositionTotal = 28568;
-struct PositionTables {
-    std::array<uint16_t, kRingSize + 1> cum{};
-    std::array<uint16_t, kPositionTotal> byTarget{}; // the answer of find() for every target
-};
 
-constexpr PositionTables buildPositionTables()
+// cum[p]: the weight of the positions p..4095.
+constexpr std::array<uint16_t, kRingSize + 1> buildPositionCum()
 {
-    PositionTables t{};
+    std::array<uint16_t, kRingSize + 1> cum{};
     for (uint32_t i = kRingSize; i >= 1; --i) {
-        t.cum[i - 1] = static_cast<uint16_t>(t.cum[i] + 10000 / (i + 200));
+        cum[i - 1] = static_cast<uint16_t>(cum[i] + 10000 / (i + 200));
     }
-    uint32_t p = kRingSize - 1;
-    for (uint32_t target = 0; target < kPositionTotal; ++target) {
-        while (t.cum[p] <= target) {
-            --p;
-        }
-        t.byTarget[target] = static_cast<uint16_t>(p);
-    }
-    return t;
+    return cum;
 }
 
-inline constexpr PositionTables kPositionTables = buildPositionTables();
-static_assert(kPositionTables.cum[0] == kPositionTotal);
+inline constexpr std::array<uint16_t, kRingSize + 1> kPositionCum = buildPositionCum();
+static_assert(kPositionCum[0] == kPositionTotal);
+
+// The table of PositionModel::findTable() for every target: 57 KB, built on first use instead of being
+// stored in every program that decodes, where it was a third of the setup program's file.
+const uint16_t* positionByTarget();
 
 // n zeros, then n ones.
 template <class T, uint32_t n> constexpr std::array<T, 2 * n> onesFrom()
@@ -72,10 +66,11 @@ class PositionModel {
 public:
     static constexpr uint32_t kTotal = detail::kPositionTotal;
 
-    static uint32_t cum(uint32_t position) { return detail::kPositionTables.cum[position]; }
+    static uint32_t cum(uint32_t position) { return detail::kPositionCum[position]; }
 
-    // The position p with cum(p + 1) <= target < cum(p); target must be below kTotal.
-    static uint32_t find(uint32_t target) { return detail::kPositionTables.byTarget[target]; }
+    // By target, the position p with cum(p + 1) <= target < cum(p), for targets below kTotal.
+    // Fetch it once, outside a loop: the first call builds it.
+    static const uint16_t* findTable() { return detail::positionByTarget(); }
 };
 
 // The adaptive model of literals and match lengths. Ranks 1..314 are ordered by falling count; the

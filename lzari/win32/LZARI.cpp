@@ -44,11 +44,13 @@ void LZARI::DecodeFile(const std::wstring& in, const std::wstring& out)
 {
     // The output is only created once the input is known to open, so a missing input leaves an
     // existing output untouched.
-    platform::UniqueStream input(platform::openFile(in, "rb"));
+    // _wfopen itself, not platform::openFile: that would link the tools' file host, and with it
+    // the C++ runtime's file-system and locale code, into the setup program.
+    platform::UniqueStream input(_wfopen(in.c_str(), L"rb"));
     if (!input) {
         return;
     }
-    platform::UniqueStream output(platform::openFile(out, "wb"));
+    platform::UniqueStream output(_wfopen(out.c_str(), L"wb"));
     if (!output) {
         return;
     }

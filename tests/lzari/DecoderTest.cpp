@@ -1,4 +1,5 @@
 // The decoder must give the plain reference decoder's bytes for every stream, damaged ones included.
+#include "PieceDecode.h"
 #include "ReferenceLzari.h"
 #include "TestData.h"
 #include "lzari/Codec.h"
@@ -160,4 +161,34 @@ TEST(LzariDecode, ReportsProgressEvery1024Bytes)
         });
     EXPECT_EQ(out, Bytes(3000, 0));
     EXPECT_EQ(seen, (std::vector<uint64_t>{1, 1025, 2049}));
+}
+
+TEST(LzariDecode, PiecesOfAnySizeAndCallersThatSkipTheMarksGiveTheSameBytes)
+{
+    // An honest stream with matches and halvings, and a cut and flipped one that ends early.
+    const Bytes honest = lzari_reference::greedyEncode(lzari_testdata::executableLike(40000, 9));
+    Bytes damaged(honest.begin(), honest.begin() + 3000);
+    damaged[1500] ^= 0x10;
+    for (const Bytes* stream : {&honest, static_cast<const Bytes*>(&damaged)}) {
+        const Bytes whole = decodeFast(*stream);
+        for (const size_t pieceSize : {1, 3, 7, 64}) {
+            for (const size_t room : {size_t{lzari::kMaxMatch}, size_t{65536}}) {
+                for (const bool takeMarks : {true, false}) {
+                    SCOPED_TRACE(::testing::Message() << "stream of " << stream->size() << ", pieces of "
+                                                      << pieceSize << ", room " << room << ", marks "
+                                                      << (takeMarks ? "taken" : "never taken"));
+                    lzari_pieces::PieceSource source(stream->data(), stream->size(), pieceSize);
+                    lzari::Decoder decoder(source);
+                    const lzari_pieces::Result result = lzari_pieces::drain(decoder, room, takeMarks);
+                    EXPECT_FALSE(result.stalled);
+                    EXPECT_EQ(result.bytes, whole);
+                }
+            }
+        }
+    }
+    // The length field split over pieces, and cut short.
+    for (const size_t size : {0, 1, 3}) {
+        lzari_pieces::PieceSource source(honest.data(), size, 1);
+        EXPECT_THROW(lzari::Decoder{source}, lzari::ReadError);
+    }
 }
