@@ -44,18 +44,16 @@ kv_wine_stop() {
 # kv_settle PID PATH...: waits until the run PID has ended and the server holds no file under the
 # PATHs: only then has a killed run's every handle been closed (delete-on-close files deleted).
 kv_settle() {
-  local pid=$1 held
+  local pid=$1 held target path
   shift
   wait "$pid" 2>/dev/null || true
   for _ in $(seq 200); do
     held=
-    for fd in /proc/"$KV_SERVER_PID"/fd/*; do
-      local target
-      target=$(readlink "$fd" 2>/dev/null) || continue
+    while IFS= read -r target; do
       for path in "$@"; do
         case $target in "$path"*) held=$target ;; esac
       done
-    done
+    done < <(find "/proc/$KV_SERVER_PID/fd" -mindepth 1 -printf '%l\n' 2>/dev/null)
     [ -z "$held" ] && return 0
     sleep 0.05
   done
@@ -63,16 +61,21 @@ kv_settle() {
   return 1
 }
 
-# kv_make_item SIZE SEED OUT: SIZE bytes that compress like programs (the build's images back to
-# back), different for every SEED from the first line on.
+# kv_make_item SIZE SEED OUT: SIZE bytes, different for every SEED from the first line on: a
+# quarter that compresses like programs (the images in KV_ITEM_SOURCES back to back), then numbered
+# lines of text, which decode many times faster, so that decoding does not outlast every other
+# phase of an install by far.
 kv_make_item() {
   local size=$1 seed=$2 out=$3 block=0
   : >"$out"
-  while [ "$(stat -c %s "$out")" -lt "$size" ]; do
+  while [ "$(stat -c %s "$out")" -lt $((size / 4)) ]; do
     printf 'kavari proof item, seed %s, block %08d\n' "$seed" "$block" >>"$out"
     cat "${KV_ITEM_SOURCES[@]}" >>"$out"
     block=$((block + 1))
   done
+  truncate -s $((size / 4)) "$out"
+  awk -v seed="$seed" -v n=$((size / 64 + 1)) 'BEGIN {
+    for (i = 0; i < n; ++i) printf "kavari proof item, seed %s, line %010d, text to fill the line up\n", seed, i }' >>"$out"
   truncate -s "$size" "$out"
 }
 
@@ -99,4 +102,15 @@ kv_windows_path() {
 # kv_seconds_since START: wall seconds since START (date +%s.%N).
 kv_seconds_since() {
   awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }'
+}
+
+# kv_trace_times KVTRACE FILE START: the file's records as "SECONDS MODULE: TEXT", in seconds from
+# START (date +%s.%N); kvtrace prints times in UTC to the millisecond.
+kv_trace_times() {
+  local dump
+  dump=$(kv_trace_dump "$1" "$2")
+  [ -n "$dump" ] || return 0
+  paste -d' ' <(echo "$dump" | cut -c1-23 | sed 's/$/ UTC/' | date -u -f - +%s.%N) \
+    <(echo "$dump" | cut -d' ' -f7-) |
+    awk -v s="$3" '{ printf "%.3f %s\n", $1 - s, substr($0, index($0, " ") + 1) }'
 }
