@@ -97,11 +97,12 @@ check() {
   mounted=()
 }
 
-check "install folder, old 1 MiB, new 5 MiB" "$folder" 4m
+check "install folder, old 1 MiB, new 5 MiB" "$folder" 4096k
+# The payload is the 5 MiB item and the directory; the item's copy as large again.
 temp_rows=(
-  "temporary folder, data block does not fit:$((block / 2))"
-  "temporary folder, payload does not fit:$((block + (2 << 20)))"
-  "temporary folder, item copy does not fit:$((block + (8 << 20)))"
+  "temporary folder, data block does not fit:$((block / 2048))k"
+  "temporary folder, payload does not fit:$((block / 1024 + 2048))k"
+  "temporary folder, item copy does not fit:$((block / 1024 + 8192))k"
 )
 for row in "${temp_rows[@]}"; do
   check "${row%%:*}" "$KV_TEMP" "${row##*:}"

@@ -61,19 +61,19 @@ kv_settle() {
   return 1
 }
 
-# kv_make_item SIZE SEED OUT: SIZE bytes, different for every SEED from the first line on: a
-# quarter that compresses like programs (the images in KV_ITEM_SOURCES back to back), then numbered
+# kv_make_item SIZE SEED OUT: SIZE bytes, different for every SEED from the first line on: an
+# eighth that compresses like programs (the images in KV_ITEM_SOURCES back to back), then numbered
 # lines of text, which decode many times faster, so that decoding does not outlast every other
 # phase of an install by far.
 kv_make_item() {
   local size=$1 seed=$2 out=$3 block=0
   : >"$out"
-  while [ "$(stat -c %s "$out")" -lt $((size / 4)) ]; do
+  while [ "$(stat -c %s "$out")" -lt $((size / 8)) ]; do
     printf 'kavari proof item, seed %s, block %08d\n' "$seed" "$block" >>"$out"
     cat "${KV_ITEM_SOURCES[@]}" >>"$out"
     block=$((block + 1))
   done
-  truncate -s $((size / 4)) "$out"
+  truncate -s $((size / 8)) "$out"
   awk -v seed="$seed" -v n=$((size / 64 + 1)) 'BEGIN {
     for (i = 0; i < n; ++i) printf "kavari proof item, seed %s, line %010d, text to fill the line up\n", seed, i }' >>"$out"
   truncate -s "$size" "$out"
@@ -99,9 +99,10 @@ kv_windows_path() {
   printf 'Z:%s' "${path//\//\\}"
 }
 
-# kv_seconds_since START: wall seconds since START (date +%s.%N).
+# kv_now: wall seconds, without starting a process. kv_seconds_since START: seconds since START.
+kv_now() { echo "${EPOCHREALTIME/,/.}"; }
 kv_seconds_since() {
-  awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }'
+  awk -v a="$1" -v b="$(kv_now)" 'BEGIN { printf "%.3f", b - a }'
 }
 
 # kv_trace_times KVTRACE FILE START: the file's records as "SECONDS MODULE: TEXT", in seconds from

@@ -7,14 +7,14 @@
 # (kvr*.tmp, Pre*.tmp, item copies in Temp, anything but the items in the install folder).
 #   kill-install.sh KVPACK SETUP_EXE KVTRACE_EXE PREFIX
 # KV_KILL_SEED=N replays the instants of an earlier run (as fractions of the measured length),
-# KV_KILLS the number of kills (30), KV_KILL_MIB the large item's size (32).
+# KV_KILLS the number of kills (30), KV_KILL_MIB the large item's size (48).
 set -euo pipefail
 kvpack=$1 setup=$2 kvtrace=$3 prefix=$4
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/install-run.sh"
 command -v wine >/dev/null || { echo "skipped: no wine"; exit 77; }
 kills=${KV_KILLS:-30}
-mib=${KV_KILL_MIB:-32}
+mib=${KV_KILL_MIB:-48}
 seed=${KV_KILL_SEED:-$(($(date +%s%N) / 1000 % 1000000))}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kv kill ü.XXXXXX")
@@ -26,6 +26,9 @@ cleanup() {
 }
 trap cleanup EXIT
 kv_wine_start "$prefix"
+# A pipe nobody writes to: reading it with a time-out waits without starting a process.
+mkfifo "$work/idle"
+exec 8<>"$work/idle"
 folder="$KV_PROFILE/AppData/Local/Kavari Kill ü"
 rm -rf "$folder"
 
@@ -48,7 +51,7 @@ done
 # install VERSION: one run to its end; run_seconds is how long the process ran.
 install() {
   local start pid
-  start=$(date +%s.%N)
+  start=$(kv_now)
   "$KV_WINE" "$work/downloads ü/$1 setup.exe" >"$work/output" 2>&1 &
   pid=$!
   wait "$pid" || true
@@ -80,7 +83,7 @@ install old
 installed_is old || { echo "FAIL: the old installer did not install the old items" >&2; exit 1; }
 restore_old
 touch "$work/mark"
-start=$(date +%s.%N)
+start=$(kv_now)
 install new
 length=$run_seconds
 installed_is new || { echo "FAIL: an uninterrupted run did not install the new items" >&2; exit 1; }
@@ -89,33 +92,42 @@ installed_is new || { echo "FAIL: an uninterrupted run did not install the new i
 trace=$(kv_trace_of "$work/mark")
 : >"$work/phases.txt"
 [ -n "$trace" ] && kv_trace_times "$kvtrace" "$trace" "$start" | cut -c1-100 >"$work/phases.txt"
-echo "uninterrupted run: $length s, $mib MiB item; its records (seconds from the start):"
+echo "uninterrupted run: $length s, $mib MiB item; its phases by its records (seconds from the start):"
 grep -v 'browserUtil\|GetChrome\|CopyToHeaderStruct,,\|InitExtension\|InstallAddOn>>' "$work/phases.txt" | sed 's/^/  /' || true
-phase_at() { # phase_at SECONDS: the last record of the uninterrupted run at or before then
-  awk -v t="$1" '$1 <= t { line = substr($0, index($0, " ") + 1) } END { print (line == "" ? "(before the first record)" : line) }' \
-    "$work/phases.txt"
-}
-
 echo "seed $seed (replay: KV_KILL_SEED=$seed), $kills kills"
-# One instant in each of `kills` equal slices of the run: every phase longer than a slice is hit.
-mapfile -t instants < <(awk -v n="$kills" -v seed="$seed" -v len="$length" \
-  'BEGIN { srand(seed); for (k = 0; k < n; ++k) printf "%.3f\n", len * (k + rand()) / n }')
+# One instant in each of `kills` equal slices of a run: every phase longer than a slice is hit. The
+# length is that of the latest whole run, as a loaded machine slows some runs down by half.
+mapfile -t fractions < <(awk -v n="$kills" -v seed="$seed" \
+  'BEGIN { srand(seed); for (k = 0; k < n; ++k) printf "%.4f\n", (k + rand()) / n }')
 torn=0 unclean=0 incomplete=0
-for k in "${!instants[@]}"; do
+for k in "${!fractions[@]}"; do
+  planned=$(awk -v f="${fractions[$k]}" -v len="$length" 'BEGIN { printf "%.3f", f * len }')
   restore_old
-  start=$(date +%s.%N)
+  start=$(kv_now)
   "$KV_WINE" "$work/downloads ü/new setup.exe" >"$work/output" 2>&1 &
   pid=$!
-  sleep "${instants[$k]}"
+  # Waiting in small steps, without starting a process per step, tells a run that ended before
+  # its instant, whose length then counts as the latest.
+  deadline=$(awk -v s="$start" -v p="$planned" 'BEGIN { printf "%.0f", (s + p) * 1000000 }')
+  while kill -0 "$pid" 2>/dev/null; do
+    now=${EPOCHREALTIME/[.,]/}
+    ((now < deadline)) || break
+    read -r -t 0.005 -u 8 || true
+  done
   if ! kill -KILL "$pid" 2>/dev/null; then
-    echo "kill $((k + 1))/$kills at ${instants[$k]} s: the run had ended"
+    length=$(kv_seconds_since "$start")
+    echo "kill $((k + 1))/$kills at $planned s: the run had ended after $length s"
     kv_settle "$pid" "$KV_TEMP" "$folder" "$work"
     continue
   fi
   # A loaded machine starts and wakes late: the instant that counts is the one the kill happened.
   at=$(kv_seconds_since "$start")
   kv_settle "$pid" "$KV_TEMP" "$folder" "$work"
-  echo "kill $((k + 1))/$kills at $at s (planned ${instants[$k]}), after: $(phase_at "$at")"
+  echo "kill $((k + 1))/$kills at $at s (planned $planned s, ${fractions[$k]} of $length s)"
+  # Runs on a loaded machine differ too much for the uninterrupted run's records to name the phase
+  # a kill fell in; what the killed run left shows it: the data block, the payload, copies.
+  left=$(leftovers)
+  [ -z "$left" ] || echo "  killed run left: $(echo "$left" | tr '\n' ';')"
   for name in "${names[@]}"; do
     if ! cmp -s "$folder/$name" "$work/old/$name" && ! cmp -s "$folder/$name" "$work/new/$name"; then
       if [ -e "$folder/$name" ]; then
@@ -127,6 +139,7 @@ for k in "${!instants[@]}"; do
     fi
   done
   install new
+  length=$run_seconds
   installed_is new || { echo "  the next run did not install every item" >&2; incomplete=$((incomplete + 1)); }
   left=$(leftovers)
   if [ -n "$left" ]; then
