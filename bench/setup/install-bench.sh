@@ -40,16 +40,17 @@ program() { # program SIZE OUT: the demo start program with the build's programs
 # No follow-up program: the runs measure installing, not starting what was installed.
 printf 'Path=#currentappdata#\\KavariBench\n' >"$work/extaction.bin"
 
-# measure OUT COMMAND...: runs the command once and sets `seconds` (wall) and `peak` (MiB, the
-# largest resident set of the process: Wine's loader becomes the Windows program it starts).
+# measure OUT COMMAND...: runs the command once and sets `started` (date +%s.%N), `seconds` (wall)
+# and `peak` (MiB, the largest resident set of the process: Wine's loader becomes the Windows
+# program it starts).
 measure() {
-  local out=$1 start
+  local out=$1
   shift
-  start=$(date +%s.%N)
+  started=$(kv_now)
   # Into a file, not /dev/null: Wine's C runtime takes a character device for a console and
   # writes the decoder's progress lines one by one, where a GUI program has no output at all.
-  /usr/bin/time -f '%M' -o "$work/rss" "$@" >"$out" 2>&1
-  seconds=$(kv_seconds_since "$start")
+  /usr/bin/time -f '%M' -o "$work/rss" "$@" >"$out" 2>&1 9>&-
+  seconds=$(kv_seconds_since "$started")
   peak=$(awk '{ printf "%.1f", $1 / 1024 }' "$work/rss")
 }
 best() { awk -v t="$1" -v b="$2" 'BEGIN { print (b == "" || t < b) ? t : b }'; }
@@ -60,28 +61,26 @@ bench() {
   local name=$1 size=$2 n=$3 source_w copy_w i
   program "$size" "$work/$name"
   "$kvpack" build --stub "$build/bin/setup.exe" --test-stub --fast -o "$work/bench-setup.exe" \
-    "$work/extaction.bin" "$work/$name" .= >/dev/null
+    "$work/extaction.bin" "$work/$name" .= >"$work/pack.txt" 2>&1
   source_w=$(kv_windows_path "$work/$name")
   copy_w=$(kv_windows_path "$work/copy")
   install_s= copy_s= install_peak=0 copy_peak=0
   for ((i = 0; i < n; ++i)); do
     rm -rf "$installed" "$work/copy"
     touch "$work/mark"
-    local start
-    start=$(date +%s.%N)
     measure "$work/output" "$KV_WINE" "$work/bench-setup.exe"
     # Windows names are case-blind, and the installer may write the name in another case.
     cmp -s "$work/$name" "$(find "$installed" -maxdepth 1 -iname "$name")" ||
       { echo "install-bench: the installer did not install $name" >&2; exit 1; }
     if [ -z "$install_s" ] || [ "$(best "$seconds" "$install_s")" = "$seconds" ]; then
-      kv_trace_times "$build/bin/kvtrace.exe" "$(kv_trace_of "$work/mark")" "$start" >"$work/records"
+      kv_trace_times "$build/bin/kvtrace.exe" "$(kv_trace_of "$work/mark")" "$started" >"$work/records"
       echo "$seconds" >>"$work/records"
     fi
     install_s=$(best "$seconds" "$install_s")
-    install_peak=$(awk -v a="$peak" -v b="$install_peak" 'BEGIN { print a > b ? a : b }')
+    install_peak=$(awk -v a="$peak" -v b="$install_peak" 'BEGIN { print (a > b ? a : b) }')
     measure "$work/output" "$KV_WINE" cmd /c copy /b /y "$source_w" "$copy_w"
     copy_s=$(best "$seconds" "$copy_s")
-    copy_peak=$(awk -v a="$peak" -v b="$copy_peak" 'BEGIN { print a > b ? a : b }')
+    copy_peak=$(awk -v a="$peak" -v b="$copy_peak" 'BEGIN { print (a > b ? a : b) }')
   done
 }
 

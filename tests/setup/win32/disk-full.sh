@@ -63,7 +63,7 @@ check() {
   mkdir -p "$folder"
   cp "$work/old.bin" "$folder/item.bin"
   touch "$work/mark"
-  "$KV_WINE" "$work/downloads ü/setup.exe" >"$work/output" 2>&1 &
+  "$KV_WINE" "$work/downloads ü/setup.exe" >"$work/output" 2>&1 9>&- &
   pid=$!
   kv_settle "$pid" "$KV_TEMP" "$folder" "$work"
   # The trace file may live on the tmpfs: read it before the tmpfs goes.

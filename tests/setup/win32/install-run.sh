@@ -3,7 +3,8 @@
 # that every start is quick and a killed run can be told apart from one the server still tidies.
 
 # kv_wine_start PREFIX: the environment for PREFIX, the prefix made when missing, and the holder.
-# Sets KV_WINE (the loader for 64-bit programs), KV_PROFILE, KV_TEMP and KV_SERVER_PID.
+# Sets KV_WINE (the loader for 64-bit programs), KV_PROFILE, KV_TEMP and KV_SERVER_PID. The holder's
+# pipe is open as descriptor 9: programs started later get `9>&-`, so that none keeps it open.
 kv_wine_start() {
   WINEPREFIX=$(realpath -m "$1")
   export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

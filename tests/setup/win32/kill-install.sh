@@ -52,7 +52,7 @@ done
 install() {
   local start pid
   start=$(kv_now)
-  "$KV_WINE" "$work/downloads ü/$1 setup.exe" >"$work/output" 2>&1 &
+  "$KV_WINE" "$work/downloads ü/$1 setup.exe" >"$work/output" 2>&1 8<&- 9>&- &
   pid=$!
   wait "$pid" || true
   run_seconds=$(kv_seconds_since "$start")
@@ -104,7 +104,7 @@ for k in "${!fractions[@]}"; do
   planned=$(awk -v f="${fractions[$k]}" -v len="$length" 'BEGIN { printf "%.3f", f * len }')
   restore_old
   start=$(kv_now)
-  "$KV_WINE" "$work/downloads ü/new setup.exe" >"$work/output" 2>&1 &
+  "$KV_WINE" "$work/downloads ü/new setup.exe" >"$work/output" 2>&1 8<&- 9>&- &
   pid=$!
   # Waiting in small steps, without starting a process per step, tells a run that ended before
   # its instant, whose length then counts as the latest.
