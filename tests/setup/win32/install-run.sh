@@ -75,8 +75,9 @@ kv_make_item() {
     block=$((block + 1))
   done
   truncate -s $((size / 8)) "$out"
-  awk -v seed="$seed" -v n=$((size / 64 + 1)) 'BEGIN {
-    for (i = 0; i < n; ++i) printf "kavari proof item, seed %s, line %010d, text to fill the line up\n", seed, i }' >>"$out"
+  awk -v seed="$seed" -v n=$((size / 160 + 1)) 'BEGIN {
+    for (i = 0; i < 100; ++i) fill = fill "."
+    for (i = 0; i < n; ++i) printf "kavari proof item, seed %s, line %010d, %s\n", seed, i, fill }' >>"$out"
   truncate -s "$size" "$out"
 }
 

@@ -7,13 +7,13 @@
 # (kvr*.tmp, Pre*.tmp, item copies in Temp, anything but the items in the install folder).
 #   kill-install.sh KVPACK SETUP_EXE KVTRACE_EXE PREFIX
 # KV_KILL_SEED=N replays the instants of an earlier run (as fractions of the measured length),
-# KV_KILLS the number of kills (30), KV_KILL_MIB the large item's size (48).
+# KV_KILLS the number of kills (40), KV_KILL_MIB the large item's size (48).
 set -euo pipefail
 kvpack=$1 setup=$2 kvtrace=$3 prefix=$4
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/install-run.sh"
 command -v wine >/dev/null || { echo "skipped: no wine"; exit 77; }
-kills=${KV_KILLS:-30}
+kills=${KV_KILLS:-40}
 mib=${KV_KILL_MIB:-48}
 seed=${KV_KILL_SEED:-$(($(date +%s%N) / 1000 % 1000000))}
 
