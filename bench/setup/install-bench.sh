@@ -1,66 +1,126 @@
 #!/usr/bin/env bash
-# Times one install under Wine against Wine copying the same bytes, and prints both and their
-# ratio: the installer's own work (reading itself, the CRC, decoding, the temporary files, the
-# version check, the copy into place) should cost at most as much again as the copy.
-#   bench/setup/install-bench.sh [RUNS]      (needs a win64 build: scripts/test.sh win64)
-# The installer packs a 6 MiB start program: the demo's, with executable code from the build's
-# other programs behind its image, so it keeps its version resource and compresses like a program.
-# It runs the 64-bit build with the 64-bit Wine loader, natively: where 32-bit programs run only
-# through an emulator (scripts/setup-wine32.sh), timings of them would measure the emulator and
-# mean nothing, so no benchmark runs the win32 build.
+# Times installs under Wine against Wine copying the same bytes, and prints both and their ratio:
+# - a 6 MiB start program: the installer's own work (reading itself, the CRC, decoding, the
+#   temporary files, the version check, the copy into place) should cost at most as much again as
+#   the copy;
+# - a 192 MiB item: also the peak memory of both (a package of any size should need at most
+#   64 MiB) and the install's time split by its trace records, where no phase but decoding should
+#   cost more than one copy of the bytes.
+#   bench/setup/install-bench.sh [RUNS [BIG_RUNS]]   (needs a win64 build: scripts/test.sh win64)
+# The items compress like programs: the demo start program, then the build's other programs
+# behind its image, so it keeps its version resource.
+# Both run the 64-bit build with the 64-bit Wine loader, natively: where 32-bit programs run only
+# through an emulator (scripts/setup-wine32.sh), their timings would measure the emulator.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-5}
+big_runs=${2:-2}
 build=$PWD/build/win64
 kvpack=$build/host/bin/kvpack
 [ -x "$kvpack" ] || kvpack=$PWD/build/native/bin/kvpack
-for f in "$build/bin/setup.exe" "$build/demo/OrvaneKavariStart.exe" "$kvpack"; do
+for f in "$build/bin/setup.exe" "$build/bin/kvtrace.exe" "$build/demo/OrvaneKavariStart.exe" "$kvpack" /usr/bin/time; do
   [ -e "$f" ] || { echo "install-bench: $f is missing; build the win64 preset first" >&2; exit 1; }
 done
+. tests/setup/win32/install-run.sh
 
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# `wine` names the 32-bit loader once the 32-bit Wine is installed: the 64-bit one, by name.
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-wineserver -p 2>/dev/null || true
-"$wine" wineboot -i >/dev/null 2>&1 || true
 work=$(mktemp -d)
-installed="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/Local/KavariBench"
-cleanup() { rm -rf "$work" "$installed"; }
-trap cleanup EXIT
-
-size=$((6 * 1024 * 1024))
-cat "$build/demo/OrvaneKavariStart.exe" > "$work/program"
-while [ "$(wc -c < "$work/program")" -lt "$size" ]; do cat "$build"/bin/*.exe >> "$work/program"; done
-head -c "$size" "$work/program" > "$work/OrvaneKavariStart.exe"
-# No follow-up program: the run measures installing, not starting what was installed.
-printf 'Path=#currentappdata#\\KavariBench\n' > "$work/extaction.bin"
-"$kvpack" build --stub "$build/bin/setup.exe" --test-stub -o "$work/bench-setup.exe" \
-  "$work/extaction.bin" "$work/OrvaneKavariStart.exe" .= >/dev/null
-source_w=$("$wine" winepath -w "$work/OrvaneKavariStart.exe")
-copy_w=$("$wine" winepath -w "$work/copy.exe")
-
-seconds() { # seconds COMMAND...: wall time of one run
-  local start end
-  start=$(date +%s.%N)
-  # Into a file, not /dev/null: Wine's C runtime takes a character device for a console and
-  # writes the decoder's progress lines one by one (6,144 of them, about 4 s), where a GUI
-  # program started on Windows has no standard output at all.
-  "$@" >"$work/output" 2>&1
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+installed=
+cleanup() {
+  kv_wine_stop
+  rm -rf "$work"
+  [ -z "$installed" ] || rm -rf "$installed"
 }
-best_install= best_copy=
-for ((i = 0; i < runs; ++i)); do
-  rm -rf "$installed" "$work/copy.exe"
-  t=$(seconds "$wine" "$work/bench-setup.exe")
-  # Windows names are case-blind, and the installer may write the name in another case.
-  cmp -s "$work/OrvaneKavariStart.exe" "$(find "$installed" -maxdepth 1 -iname OrvaneKavariStart.exe)" ||
-    { echo "install-bench: the installer did not install the start program" >&2; exit 1; }
-  best_install=$(awk -v t="$t" -v b="$best_install" 'BEGIN { print (b == "" || t < b) ? t : b }')
-  t=$(seconds "$wine" cmd /c copy /b /y "$source_w" "$copy_w")
-  best_copy=$(awk -v t="$t" -v b="$best_copy" 'BEGIN { print (b == "" || t < b) ? t : b }')
-done
-printf 'installer, 6 MiB start program: %.3f s (best of %d)\n' "$best_install" "$runs"
-printf 'wine cmd copy of the same bytes: %.3f s (best of %d)\n' "$best_copy" "$runs"
-printf 'ratio: %.2fx (aim: at most 2x)\n' "$(awk -v a="$best_install" -v b="$best_copy" 'BEGIN { print a / b }')"
+trap cleanup EXIT
+kv_wine_start "$build/wineprefix"
+installed="$KV_PROFILE/AppData/Local/KavariBench"
+
+program() { # program SIZE OUT: the demo start program with the build's programs behind it
+  cat "$build/demo/OrvaneKavariStart.exe" >"$2"
+  while [ "$(stat -c %s "$2")" -lt "$1" ]; do cat "$build"/bin/*.exe >>"$2"; done
+  truncate -s "$1" "$2"
+}
+# No follow-up program: the runs measure installing, not starting what was installed.
+printf 'Path=#currentappdata#\\KavariBench\n' >"$work/extaction.bin"
+
+# measure OUT COMMAND...: runs the command once and sets `started` (date +%s.%N), `seconds` (wall)
+# and `peak` (MiB, the largest resident set of the process: Wine's loader becomes the Windows
+# program it starts).
+measure() {
+  local out=$1
+  shift
+  started=$(kv_now)
+  # Into a file, not /dev/null: Wine's C runtime takes a character device for a console and
+  # writes the decoder's progress lines one by one, where a GUI program has no output at all.
+  /usr/bin/time -f '%M' -o "$work/rss" "$@" >"$out" 2>&1 9>&-
+  seconds=$(kv_seconds_since "$started")
+  peak=$(awk '{ printf "%.1f", $1 / 1024 }' "$work/rss")
+}
+best() { awk -v t="$1" -v b="$2" 'BEGIN { print (b == "" || t < b) ? t : b }'; }
+
+# bench NAME SIZE RUNS: packs an item of SIZE bytes, installs it RUNS times and copies it as often;
+# sets install_s, copy_s (best), install_peak, copy_peak (largest) and the trace of the best install.
+bench() {
+  local name=$1 size=$2 n=$3 source_w copy_w i
+  program "$size" "$work/$name"
+  "$kvpack" build --stub "$build/bin/setup.exe" --test-stub --fast -o "$work/bench-setup.exe" \
+    "$work/extaction.bin" "$work/$name" .= >"$work/pack.txt" 2>&1
+  source_w=$(kv_windows_path "$work/$name")
+  copy_w=$(kv_windows_path "$work/copy")
+  install_s= copy_s= install_peak=0 copy_peak=0
+  for ((i = 0; i < n; ++i)); do
+    rm -rf "$installed" "$work/copy"
+    touch "$work/mark"
+    measure "$work/output" "$KV_WINE" "$work/bench-setup.exe"
+    # Windows names are case-blind, and the installer may write the name in another case.
+    cmp -s "$work/$name" "$(find "$installed" -maxdepth 1 -iname "$name")" ||
+      { echo "install-bench: the installer did not install $name" >&2; exit 1; }
+    if [ -z "$install_s" ] || [ "$(best "$seconds" "$install_s")" = "$seconds" ]; then
+      kv_trace_times "$build/bin/kvtrace.exe" "$(kv_trace_of "$work/mark")" "$started" >"$work/records"
+      echo "$seconds" >>"$work/records"
+    fi
+    install_s=$(best "$seconds" "$install_s")
+    install_peak=$(awk -v a="$peak" -v b="$install_peak" 'BEGIN { print (a > b ? a : b) }')
+    measure "$work/output" "$KV_WINE" cmd /c copy /b /y "$source_w" "$copy_w"
+    copy_s=$(best "$seconds" "$copy_s")
+    copy_peak=$(awk -v a="$peak" -v b="$copy_peak" 'BEGIN { print (a > b ? a : b) }')
+  done
+}
+
+bench OrvaneKavariStart.exe $((6 << 20)) "$runs"
+printf 'installer, 6 MiB start program: %.3f s (best of %d)\n' "$install_s" "$runs"
+printf 'wine cmd copy of the same bytes: %.3f s (best of %d)\n' "$copy_s" "$runs"
+printf 'ratio: %.2fx (aim: at most 2x)\n' "$(awk -v a="$install_s" -v b="$copy_s" 'BEGIN { print a / b }')"
+
+bench kavari-big.bin $((192 << 20)) "$big_runs"
+printf 'installer, 192 MiB item: %.3f s, peak memory %s MiB (best of %d)\n' "$install_s" "$install_peak" "$big_runs"
+printf 'wine cmd copy of the same bytes: %.3f s, peak memory %s MiB\n' "$copy_s" "$copy_peak"
+printf 'ratio: %.2fx\n' "$(awk -v a="$install_s" -v b="$copy_s" 'BEGIN { print a / b }')"
+# Each record's time runs to the next record and goes to the phase the record opens; the last
+# line of the file is the process's end.
+echo "the best install's time by its trace records:"
+awk -v copy="$copy_s" -v peak="$install_peak" '
+  function phase(text) {
+    if (text ~ />>Uncompress/) return "decoding"
+    if (text ~ /ForceCopyFile|[Rr]ename|[Ss]wap|[Rr]eplace/) return "swap into place"
+    if (text ~ />>processing|>>Installing/) return "temporary copies"
+    if (text ~ /data-size|extract-folder/) return "data block to Temp"
+    if (text ~ /begin|source|GetPEFileSize|starting/) return "package read"
+    return "other"
+  }
+  { t[NR] = $1; text[NR] = $0 }
+  END {
+    n = NR - 1
+    if (n < 1) { print "  no trace records"; exit }
+    spent["process start"] = t[1]
+    for (i = 1; i <= n; ++i) spent[phase(text[i])] += t[i + 1] - t[i]
+    order = "process start|package read|data block to Temp|decoding|temporary copies|swap into place|other"
+    k = split(order, names, "|")
+    worst = 0
+    for (i = 1; i <= k; ++i) {
+      printf "  %-20s %7.3f s\n", names[i], spent[names[i]]
+      if (names[i] != "decoding" && names[i] != "process start" && spent[names[i]] > worst) { worst = spent[names[i]]; which = names[i] }
+    }
+    printf "aim: peak memory at most 64 MiB: %s (%s MiB)\n", peak <= 64 ? "met" : "missed", peak
+    printf "aim: no phase but decoding above one copy (%.3f s): %s (largest: %s, %.3f s)\n", copy,
+           worst <= copy ? "met" : "missed", which, worst
+  }' "$work/records"
