@@ -38,17 +38,8 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
 
 Decoder::BitBuffer Decoder::refill(BitBuffer buffer)
 {
-    if (mInEnd - mIn >= 8) {
-        // Eight bytes at once; the bits below the whole bytes taken are the stream's next ones,
-        // so the next refill ORs the same values over them.
-        const uint64_t word = uint64_t{mIn[0]} << 56 | uint64_t{mIn[1]} << 48 | uint64_t{mIn[2]} << 40 |
-                              uint64_t{mIn[3]} << 32 | uint64_t{mIn[4]} << 24 | uint64_t{mIn[5]} << 16 |
-                              uint64_t{mIn[6]} << 8 | uint64_t{mIn[7]};
-        const uint32_t taken = (64 - buffer.count) / 8;
-        buffer.bits |= word >> buffer.count;
-        buffer.count += 8 * taken;
-        mIn += taken;
-        return buffer;
+    if (mInEnd - mIn >= 8 && buffer.count > 0) {
+        return refillWord(buffer, mIn);
     }
     while (buffer.count <= 56) {
         if (mIn == mInEnd) {
@@ -93,6 +84,8 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     uint8_t* at = begin;
     uint64_t count = mCount;
     BitBuffer bits = mBits;
+    const uint8_t* in = mIn;
+    const uint8_t* inEnd = mInEnd;
     const uint16_t* const positionOf = PositionModel::findTable();
     // Stop after the code that passes the next mark at or above the count. A mark the caller has
     // not taken yet lies below it: stopping there would hand back nothing, call after call.
@@ -130,9 +123,6 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         high = top + 1;
 
         const uint32_t n = shared + middle;
-        if (bits.count < n) {
-            bits = refill(bits);
-        }
         const uint32_t taken = static_cast<uint32_t>(bits.bits >> 1 >> (63 - n)); // n may be 0
         bits.bits <<= n;
         bits.count -= n;
@@ -140,6 +130,17 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     };
 
     while (count < stop && size_t(end - at) >= kMaxMatch) {
+        // Topped up before every code, whether or not its bits are needed yet: a code and its
+        // position take at most 2 * kStartupBits bits, and a test of the count before each
+        // renormalisation went either way.
+        if (inEnd - in >= 8) {
+            bits = refillWord(bits, in);
+        } else {
+            mIn = in;
+            bits = refill(bits);
+            in = mIn;
+            inEnd = mInEnd;
+        }
         uint32_t range = high - low;
         const uint32_t total = mSymbols.total();
         const SymbolModel::Interval symbol = mSymbols.find(((offset + 1) * total - 1) / range);
@@ -195,6 +196,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     mWindowPos += written;
     mCount = count;
     mBits = bits;
+    mIn = in;
     return written;
 }
 

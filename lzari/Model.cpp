@@ -46,12 +46,12 @@ void SymbolModel::rebuildSums()
             mSumInBlock[b * kBlockSize + k] = static_cast<Sum>(inBlock);
         }
         mTotal += inBlock;
-        mBlockSum[b] = static_cast<Sum>(mTotal);
+        mBlockSum[kBlockSlots0 + b] = static_cast<Sum>(mTotal);
     }
     // Never below a count searched for, so find() never stops in them; update() keeps them equal to the
     // total.
     for (uint32_t b = kBlocks; b < kBlockSlots; ++b) {
-        mBlockSum[b] = static_cast<Sum>(mTotal);
+        mBlockSum[kBlockSlots0 + b] = static_cast<Sum>(mTotal);
     }
 }
 

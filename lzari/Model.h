@@ -6,6 +6,10 @@
 #include <memory>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lzari {
 
 // Every constant binds the stream format: a coder with any other value reads a different format.
@@ -98,19 +102,12 @@ public:
     {
         // In counts from the front: the first rank whose running sum reaches want.
         const Sum want = static_cast<Sum>(target < mTotal ? mTotal - target : 1);
-        Sum block = 0;
-        for (uint32_t b = 0; b < kBlockSlots; ++b) {
-            block = static_cast<Sum>(block + (mBlockSum[b] < want ? 1 : 0));
-        }
-        const uint32_t before = block == 0 ? 0 : mBlockSum[block - 1];
-        const Sum wantInBlock = static_cast<Sum>(want - before);
+        const uint32_t block = countBelow<kBlockSlots>(&mBlockSum[kBlockSlots0], want);
+        const uint32_t before = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]);
         const Sum* inBlock = &mSumInBlock[block * kBlockSize];
-        Sum offset = 0;
-        for (uint32_t k = 0; k < kBlockSize; ++k) {
-            offset = static_cast<Sum>(offset + (inBlock[k] < wantInBlock ? 1 : 0));
-        }
+        const uint32_t offset = countBelow<kBlockSize>(inBlock, static_cast<Sum>(want - before));
         const uint32_t rank = block * kBlockSize + offset + 1;
-        const uint32_t upTo = before + inBlock[offset]; // counts of ranks 1..rank
+        const uint32_t upTo = before + static_cast<uint16_t>(inBlock[offset]); // counts of ranks 1..rank
         return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
     }
 
@@ -118,7 +115,7 @@ public:
     {
         const uint32_t rank = mCodeToRank[code];
         const uint32_t block = (rank - 1) / kBlockSize;
-        const uint32_t upTo = (block == 0 ? 0 : mBlockSum[block - 1]) + mSumInBlock[rank - 1];
+        const uint32_t upTo = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) + mSumInBlock[rank - 1];
         return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
     }
 
@@ -131,27 +128,26 @@ public:
         }
         const uint32_t count = mCount[rank];
         const uint32_t first = mRunStart[count];
-        if (first != rank) {
-            const uint16_t moved = mRankToCode[first];
-            const uint16_t coded = mRankToCode[rank];
-            mRankToCode[first] = coded;
-            mRankToCode[rank] = moved;
-            mCodeToRank[coded] = static_cast<uint16_t>(first);
-            mCodeToRank[moved] = static_cast<uint16_t>(rank);
-        }
+        // The exchange and the run starts are written whether or not they change: which way each
+        // goes is close to a coin toss, and a missed guess costs more than the stores.
+        const uint16_t moved = mRankToCode[first];
+        const uint16_t coded = mRankToCode[rank];
+        mRankToCode[first] = coded;
+        mRankToCode[rank] = moved;
+        mCodeToRank[moved] = static_cast<uint16_t>(rank);
+        mCodeToRank[coded] = static_cast<uint16_t>(first);
         mCount[first] = count + 1;
         ++mTotal;
         // The run of count + 1 ends just above first, or starts with it; the run of count loses its head.
-        if (mCount[first - 1] != count + 1) {
-            mRunStart[count + 1] = static_cast<uint16_t>(first);
-        }
-        if (mCount[first + 1] == count) {
-            mRunStart[count] = static_cast<uint16_t>(first + 1);
-        }
+        const uint16_t upStart = mRunStart[count + 1];
+        mRunStart[count + 1] = mCount[first - 1] != count + 1 ? static_cast<uint16_t>(first) : upStart;
+        const uint16_t nextStart = static_cast<uint16_t>(first + (mCount[first + 1] == count ? 1 : 0));
+        mRunStart[count] = nextStart;
         const uint32_t block = (first - 1) / kBlockSize;
         const Sum* blockStep = &kOnesFrom[kBlockSlots - block]; // 1 exactly for the blocks from block on
+        Sum* blockSum = &mBlockSum[kBlockSlots0];
         for (uint32_t b = 0; b < kBlockSlots; ++b) {
-            mBlockSum[b] = static_cast<Sum>(mBlockSum[b] + blockStep[b]);
+            blockSum[b] = static_cast<Sum>(blockSum[b] + blockStep[b]);
         }
         const uint32_t offset = (first - 1) % kBlockSize;
         const Sum* rankStep = &kOnesFrom[kBlockSlots - offset];
@@ -169,6 +165,8 @@ private:
     static constexpr uint32_t kBlockSize = 16;
     static constexpr uint32_t kBlocks = (kSymbolCount + kBlockSize - 1) / kBlockSize;
     static constexpr uint32_t kBlockSlots = (kBlocks + 7) / 8 * 8; // the slots past kBlocks hold the total
+    // Zeros in front of the block sums, so that the sum before block 0 is read like any other.
+    static constexpr uint32_t kBlockSlots0 = 8;
     static_assert(kCountCeiling <= 0x7FFF);
     // kBlockSlots zeros, then as many ones: from &kOnesFrom[kBlockSlots - i], entries i on are 1.
     static constexpr std::array<Sum, 2 * kBlockSlots> kOnesFrom = detail::onesFrom<Sum, kBlockSlots>();
@@ -178,7 +176,31 @@ private:
     void halve();
 
     std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{}; // by rank; [0] is a zero sentinel
-    std::array<Sum, kBlockSlots> mBlockSum{};                // counts of blocks 0..b
+    // Lanes below want, in n sorted lanes of which the last is never below it: the mask of the
+    // compares is a run of ones from the bottom, and its length is the answer.
+    template <uint32_t n> static uint32_t countBelow(const Sum* sums, Sum want)
+    {
+#if defined(__SSE2__)
+        static_assert(n % 16 == 8 || n % 16 == 0, "whole vectors");
+        const __m128i wanted = _mm_set1_epi16(want);
+        uint32_t below = 0;
+        for (uint32_t i = 0; i < n; i += 16) {
+            const __m128i low = _mm_cmplt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i)), wanted);
+            const __m128i high = i + 8 < n ? _mm_cmplt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i + 8)), wanted)
+                                           : _mm_setzero_si128();
+            below |= uint32_t(_mm_movemask_epi8(_mm_packs_epi16(low, high))) << i;
+        }
+        return uint32_t(__builtin_ctz(~below));
+#else
+        Sum count = 0;
+        for (uint32_t k = 0; k < n; ++k) {
+            count = static_cast<Sum>(count + (sums[k] < want ? 1 : 0));
+        }
+        return uint32_t(count);
+#endif
+    }
+
+    std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
     std::array<Sum, kBlocks * kBlockSize> mSumInBlock{};     // [rank - 1]: counts of its block up to it
     std::array<uint16_t, kSymbolCount + 1> mRankToCode{};
     std::array<uint16_t, kSymbolCount> mCodeToRank{};
