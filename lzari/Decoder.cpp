@@ -163,7 +163,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         // Unreachable while offset < range holds, as it does for every input; kept so that no
         // table is ever indexed past its end. The clamped target selects position 0, as it would.
         target = std::min(target, PositionModel::kTotal - 1);
-        const uint32_t position = positionOf[target];
+        const uint32_t position = PositionModel::find(positionOf, target);
         const uint32_t positionRise = range * PositionModel::cum(position + 1) / PositionModel::kTotal;
         high = low + range * PositionModel::cum(position) / PositionModel::kTotal;
         low += positionRise;

@@ -10,13 +10,16 @@ const uint16_t* positionByTarget()
     // Built once on the heap: a table in static storage, even a zeroed one, may still be stored in
     // the program file, and one returned by value the compiler folds into data.
     static const uint16_t* const table = [] {
-        uint16_t* byTarget = new uint16_t[kPositionTotal];
+        constexpr uint32_t kEntries = kPositionTotal / kTargetsPerEntry;
+        uint16_t* byTarget = new uint16_t[kEntries];
         uint32_t p = kRingSize - 1;
-        for (uint32_t target = 0; target < kPositionTotal; ++target) {
+        for (uint32_t entry = 0; entry < kEntries; ++entry) {
+            // The entry's last target has the smallest position.
+            const uint32_t target = entry * kTargetsPerEntry + kTargetsPerEntry - 1;
             while (kPositionCum[p] <= target) {
                 --p;
             }
-            byTarget[target] = static_cast<uint16_t>(p);
+            byTarget[entry] = static_cast<uint16_t>(p);
         }
         return byTarget;
     }();

@@ -35,21 +35,28 @@ namespace detail {
 
 constexpr uint32_t kPositionTotal = 28568;
 
-// cum[p]: the weight of the positions p..4095.
-constexpr std::array<uint16_t, kRingSize + 1> buildPositionCum()
+// cum[p]: the weight of the positions p..4095; the entry past the end is 0 too, for
+// PositionModel::find().
+constexpr std::array<uint16_t, kRingSize + 2> buildPositionCum()
 {
-    std::array<uint16_t, kRingSize + 1> cum{};
+    std::array<uint16_t, kRingSize + 2> cum{};
     for (uint32_t i = kRingSize; i >= 1; --i) {
         cum[i - 1] = static_cast<uint16_t>(cum[i] + 10000 / (i + 200));
     }
     return cum;
 }
 
-inline constexpr std::array<uint16_t, kRingSize + 1> kPositionCum = buildPositionCum();
+inline constexpr std::array<uint16_t, kRingSize + 2> kPositionCum = buildPositionCum();
 static_assert(kPositionCum[0] == kPositionTotal);
 
-// The table of PositionModel::findTable() for every target: 57 KB, built on first use instead of being
-// stored in every program that decodes, where it was a third of the setup program's file.
+// Targets per entry of the table of PositionModel::findTable(). Every position weighs at least 2,
+// so the targets of one entry span at most three positions.
+constexpr uint32_t kTargetsPerEntry = 4;
+static_assert(10000 / (kRingSize + 200) >= 2);
+static_assert(kPositionTotal % kTargetsPerEntry == 0);
+
+// The table of PositionModel::findTable(): 14 KB, built on first use instead of being stored in
+// every program that decodes.
 const uint16_t* positionByTarget();
 
 // n zeros, then n ones.
@@ -72,9 +79,18 @@ public:
 
     static uint32_t cum(uint32_t position) { return detail::kPositionCum[position]; }
 
-    // By target, the position p with cum(p + 1) <= target < cum(p), for targets below kTotal.
-    // Fetch it once, outside a loop: the first call builds it.
+    // By target / kTargetsPerEntry, the smallest position of the entry's targets. Fetch it once,
+    // outside a loop: the first call builds it.
     static const uint16_t* findTable() { return detail::positionByTarget(); }
+
+    // The position p with cum(p + 1) <= target < cum(p), for targets below kTotal. The table leaves
+    // at most two steps, taken without branches; a table of every target (57 KB) left the first
+    // level cache on most lookups.
+    static uint32_t find(const uint16_t* table, uint32_t target)
+    {
+        const uint32_t first = table[target / detail::kTargetsPerEntry];
+        return first + (cum(first + 1) > target ? 1 : 0) + (cum(first + 2) > target ? 1 : 0);
+    }
 };
 
 // The adaptive model of literals and match lengths. Ranks 1..314 are ordered by falling count; the

@@ -3,6 +3,7 @@
 #include "ReferenceLzari.h"
 #include "TestData.h"
 #include "lzari/Codec.h"
+#include "lzari/Model.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,28 @@ TEST(LzariDecode, MatchesReachTheWholeRing)
         expected[i] = block[i % 4096];
     }
     EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(4096 + 60, tokens)), expected);
+}
+
+TEST(LzariDecode, PositionLookupAgreesWithTheSearchForEveryTarget)
+{
+    // The coarse table and its steps against the plain binary search, target by target: a stream
+    // meets only the targets its bits happen to give.
+    const lzari_reference::Model model;
+    const uint16_t* table = lzari::PositionModel::findTable();
+    uint32_t mismatches = 0;
+    for (uint32_t target = 0; target < lzari::PositionModel::kTotal; ++target) {
+        uint32_t i = 1, j = 4096;
+        while (i < j) {
+            const uint32_t k = (i + j) / 2;
+            if (model.posCum[k] > target) {
+                i = k + 1;
+            } else {
+                j = k;
+            }
+        }
+        mismatches += lzari::PositionModel::find(table, target) != i - 1 ? 1 : 0;
+    }
+    EXPECT_EQ(mismatches, 0u);
 }
 
 TEST(LzariDecode, CopiesRepeatTheirSourceAtEveryShortDistance)
