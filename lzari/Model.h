@@ -131,7 +131,8 @@ public:
     {
         const uint32_t rank = mCodeToRank[code];
         const uint32_t block = (rank - 1) / kBlockSize;
-        const uint32_t upTo = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) + mSumInBlock[rank - 1];
+        const uint32_t upTo =
+            static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) + mSumInBlock[rank - 1];
         return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
     }
 
@@ -187,11 +188,6 @@ private:
     // kBlockSlots zeros, then as many ones: from &kOnesFrom[kBlockSlots - i], entries i on are 1.
     static constexpr std::array<Sum, 2 * kBlockSlots> kOnesFrom = detail::onesFrom<Sum, kBlockSlots>();
 
-    void rebuildSums();
-    void rebuildRunStarts();
-    void halve();
-
-    std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{}; // by rank; [0] is a zero sentinel
     // Lanes below want, in n sorted lanes of which the last is never below it: the mask of the
     // compares is a run of ones from the bottom, and its length is the answer.
     template <uint32_t n> static uint32_t countBelow(const Sum* sums, Sum want)
@@ -201,9 +197,10 @@ private:
         const __m128i wanted = _mm_set1_epi16(want);
         uint32_t below = 0;
         for (uint32_t i = 0; i < n; i += 16) {
-            const __m128i low = _mm_cmplt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i)), wanted);
-            const __m128i high = i + 8 < n ? _mm_cmplt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i + 8)), wanted)
-                                           : _mm_setzero_si128();
+            const __m128i* at = reinterpret_cast<const __m128i*>(sums + i);
+            const __m128i low = _mm_cmplt_epi16(_mm_loadu_si128(at), wanted);
+            const __m128i high =
+                i + 8 < n ? _mm_cmplt_epi16(_mm_loadu_si128(at + 1), wanted) : _mm_setzero_si128();
             below |= uint32_t(_mm_movemask_epi8(_mm_packs_epi16(low, high))) << i;
         }
         return uint32_t(__builtin_ctz(~below));
@@ -216,6 +213,11 @@ private:
 #endif
     }
 
+    void rebuildSums();
+    void rebuildRunStarts();
+    void halve();
+
+    std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{}; // by rank; [0] is a zero sentinel
     std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
     std::array<Sum, kBlocks * kBlockSize> mSumInBlock{};     // [rank - 1]: counts of its block up to it
     std::array<uint16_t, kSymbolCount + 1> mRankToCode{};
