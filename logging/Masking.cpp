@@ -3,10 +3,10 @@
 #include "logging/Masking.h"
 
 #include "logging/Logger.h"
+#include "platform/Decimal.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -89,10 +89,8 @@ void maskRange(std::string& text, size_t begin, size_t end)
     } else if (n <= kLongestInPlaceRange) {
         std::fill(text.begin() + begin + kKeptBytes, text.begin() + end, '*');
     } else {
-        char count[32];
-        std::snprintf(count, sizeof count, "***(%zu)***", n - kKeptBytes);
         text.resize(begin + kKeptBytes);
-        text += count;
+        text += "***(" + platform::decimal(static_cast<uint64_t>(n - kKeptBytes)) + ")***";
     }
 }
 
@@ -406,10 +404,10 @@ std::string addMask(const std::string& text, uint32_t begin, uint32_t end)
 {
     if (end > text.size()) {
         // Printed as signed numbers on purpose: the line has always shown them that way.
-        char numbers[96];
-        std::snprintf(numbers, sizeof numbers, "text.length = %d, begin = %d, end = %d",
-                      static_cast<int>(text.size()), static_cast<int32_t>(begin), static_cast<int32_t>(end));
-        getLogger("")->logRaw(3, std::string("rlxutil::addMask wrong parameter, ") + numbers);
+        getLogger("")->logRaw(3, "rlxutil::addMask wrong parameter, text.length = " +
+                                     platform::decimal(static_cast<int32_t>(text.size())) +
+                                     ", begin = " + platform::decimal(static_cast<int32_t>(begin)) +
+                                     ", end = " + platform::decimal(static_cast<int32_t>(end)));
         return text;
     }
     if (begin > end) {

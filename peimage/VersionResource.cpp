@@ -2,10 +2,10 @@
 #include "peimage/VersionResource.h"
 
 #include "platform/Bytes.h"
+#include "platform/Decimal.h"
 #include "platform/TextConvert.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace peimage {
 
@@ -37,9 +37,9 @@ std::wstring fixedVersion(const uint8_t* data, uint32_t size, uint32_t at)
     // Each 32-bit half holds the higher-order number in its upper 16 bits.
     const uint32_t ms = platform::load32(data + at);
     const uint32_t ls = platform::load32(data + at + 4);
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
-    return platform::utf8ToWide(text);
+    using platform::decimal;
+    return platform::utf8ToWide(decimal(ms >> 16) + "." + decimal(ms & 0xFFFF) + "." + decimal(ls >> 16) + "." +
+                                decimal(ls & 0xFFFF));
 }
 // The longest key or value measured, as StringCchLengthW's limit has it.
 constexpr uint32_t kMaxTextUnits = 1024;

@@ -1,9 +1,10 @@
 // The installed direct writer and the two formatting entry points.
 #include "trace/DirectTrace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
-#include <cstdio>
+#include <cstring>
 
 namespace trace {
 namespace {
@@ -16,11 +17,26 @@ void write(uint32_t level, std::string_view module, const char* format, va_list 
     if (!writer || !format)
         return;
     char text[2048];
-    const int length = std::vsnprintf(text, sizeof text, format, args);
-    if (length < 0)
-        return;
-    writer(level, module,
-           std::string_view(text, static_cast<size_t>(length) < sizeof text ? length : sizeof text - 1));
+    size_t length = 0;
+    auto append = [&](const char* from, size_t count) {
+        count = std::min(count, sizeof text - 1 - length);
+        std::memcpy(text + length, from, count);
+        length += count;
+    };
+    for (const char* at = format; *at; ++at) {
+        if (at[0] == '%' && at[1] == 's') {
+            const char* argument = va_arg(args, const char*);
+            if (argument)
+                append(argument, std::strlen(argument));
+            ++at;
+        } else if (at[0] == '%' && at[1] == '%') {
+            append(at, 1);
+            ++at;
+        } else {
+            append(at, 1);
+        }
+    }
+    writer(level, module, std::string_view(text, length));
 }
 
 } // namespace

@@ -16,8 +16,9 @@ using DirectWriter = void (*)(uint32_t level, std::string_view module, std::stri
 // Installs the writer, or removes it with null; returns the one installed before.
 DirectWriter setDirectWriter(DirectWriter writer);
 
-// printf-style 8-bit format; the text is cut at 2047 bytes. Callers pass "%s" and a UTF-8 text
-// so that the text is written literally.
+// printf-style 8-bit format of which only "%s" (a text, null for none) and "%%" are read; any other
+// '%' stands for itself. The text is cut at 2047 bytes. Callers pass "%s" and a UTF-8 text so
+// that the text is written literally; the setup program carries no printf formatter for these.
 void traceFormatted(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

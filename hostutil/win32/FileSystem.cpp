@@ -7,6 +7,7 @@
 #include "hostutil/win32/FolderSecurity.h"
 #include "hostutil/win32/Registry.h"
 #include "peimage/win32/CFileMapping.h"
+#include "platform/Decimal.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/SystemLibrary.h"
@@ -53,7 +54,8 @@ int createFailed(const std::wstring& path, uint32_t error)
 // The name "%s.%d.tmp" as it fits the system's MAX_PATH buffers, or empty when it would not.
 std::wstring renameName(const std::wstring& newFile, int index)
 {
-    std::wstring name = newFile + L"." + std::to_wstring(index) + L".tmp";
+    const std::string digits = platform::decimal(static_cast<int32_t>(index));
+    std::wstring name = newFile + L"." + std::wstring(digits.begin(), digits.end()) + L".tmp";
     return name.size() < MAX_PATH ? name : std::wstring();
 }
 

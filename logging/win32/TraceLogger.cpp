@@ -65,10 +65,11 @@ namespace {
 
 void writeDirect(uint32_t level, std::string_view module, std::string_view text)
 {
-    // "%ls" reads UTF-16 in every runtime's wide printf; the text is an argument, never a format.
+    // The text is finished (formatted and cut by the caller), so the raw entry point writes it as
+    // it stands; without a module name both name this program's module.
     const std::wstring wide = platform::utf8ToWide(text);
     const std::wstring wideModule = platform::utf8ToWide(module);
-    KVRTRACE(level, module.empty() ? nullptr : wideModule.c_str(), nullptr, L"%ls", wide.c_str());
+    KVRTRACERAW(level, module.empty() ? nullptr : wideModule.c_str(), nullptr, wide.c_str());
 }
 
 } // namespace

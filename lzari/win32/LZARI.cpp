@@ -3,6 +3,7 @@
 
 #include "lzari/Codec.h"
 #include "lzari/Decoder.h"
+#include "platform/Decimal.h"
 #include "platform/Host.h"
 
 #include <cstdio>
@@ -28,14 +29,12 @@ private:
     std::vector<uint8_t> mBuffer;
 };
 
+// The count as "%12lu" writes it, then the end character, to the standard output stream.
 void printCount(uint64_t count, char end)
 {
-    if (count <= 0xFFFFFFFFu) {
-        std::printf(end == '\r' ? "%12lu\r" : "%12lu\n", static_cast<unsigned long>(count));
-    } else {
-        // Only a damaged stream whose length field is near 4 GiB counts this far.
-        std::printf(end == '\r' ? "%12llu\r" : "%12llu\n", static_cast<unsigned long long>(count));
-    }
+    std::string line = platform::decimal(count, 12);
+    line += end;
+    std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
 } // namespace
@@ -59,7 +58,7 @@ void LZARI::DecodeFile(const std::wstring& in, const std::wstring& out)
     try {
         decoder = std::make_unique<lzari::Decoder>(source);
     } catch (const lzari::ReadError&) {
-        std::printf("\n%s\n", "Read Error");
+        std::fputs("\nRead Error\n", stdout);
         throw;
     }
     if (decoder->textSize() == 0) {

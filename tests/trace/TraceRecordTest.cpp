@@ -145,10 +145,15 @@ TEST(DirectTrace, GoesToTheInstalledWriterOnlyAndIsCutAt2047Bytes)
     trace::traceFormatted("%s", "Invalid Signature");
     trace::traceFormattedDpx("%s", "Argument: /r 100%");
     trace::traceFormatted("%s", std::string(3000, 'x').c_str());
+    // Only %s and %% are read; the cut also holds for the format's own text.
+    trace::traceFormatted("100%% [%s]", "a%sb");
+    trace::traceFormatted((std::string(2046, 'y') + "%s").c_str(), "zz");
     EXPECT_EQ(trace::setDirectWriter(nullptr), &captureDirect);
     trace::traceFormatted("%s", "after");
-    ASSERT_EQ(gDirect.size(), 3u);
+    ASSERT_EQ(gDirect.size(), 5u);
     EXPECT_EQ(gDirect[0], "8||Invalid Signature");
     EXPECT_EQ(gDirect[1], "2|DPX|Argument: /r 100%");
     EXPECT_EQ(gDirect[2], "8||" + std::string(2047, 'x'));
+    EXPECT_EQ(gDirect[3], "8||100% [a%sb]");
+    EXPECT_EQ(gDirect[4], "8||" + std::string(2046, 'y') + "z");
 }

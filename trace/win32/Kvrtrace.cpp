@@ -3,7 +3,6 @@
 
 #include "trace/win32/TraceStore.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <mutex>
@@ -56,8 +55,9 @@ TraceStore* store()
     return existing;
 }
 
-// The common start of every entry point: tracing on, the library started, the store started,
-// and the record wanted at its level. Asked once per record.
+} // namespace
+
+// Asked once per record.
 TraceStore* startedStore(const wchar_t* entryPoint, const wchar_t* instance, uint32_t level, HANDLE& viewer)
 {
     if (!gProcessStart.load()) {
@@ -74,8 +74,6 @@ TraceStore* startedStore(const wchar_t* entryPoint, const wchar_t* instance, uin
     return s;
 }
 
-} // namespace
-
 TraceStore* processTraceStore()
 {
     return store();
@@ -90,35 +88,6 @@ void setProcessTraceOptions(const TraceOptions& options)
 } // namespace trace::win32
 
 using namespace trace::win32;
-
-namespace {
-
-int formatted(uint32_t level, const wchar_t* module, const wchar_t* category, const wchar_t* format,
-              va_list args, const wchar_t* instance, const wchar_t* name, const void* returnAddress)
-{
-    if (!format || !args)
-        return kTraceSkipped;
-    // Level 1 is not worth formatting while no viewer listens.
-    HANDLE viewer = nullptr;
-    TraceStore* s = startedStore(L"KVRTRACE_WITH_NAME", instance, level, viewer);
-    if (!s)
-        return kTraceSkipped;
-    // The mingw formatter in either runtime mode, so that both Windows builds read "%s" alike.
-    wchar_t text[2048];
-    if (__mingw_vsnwprintf(text, 2048, format, args) < 0)
-        text[0] = 0;
-    text[2047] = 0;
-    return s->write(TraceRequest<wchar_t>{level, module, category, text, name, format, returnAddress}, viewer);
-}
-
-} // namespace
-
-__attribute__((noinline)) int KVRTRACE_WITH_NAME(uint32_t level, const wchar_t* module,
-                                                 const wchar_t* category, const wchar_t* format, va_list args,
-                                                 const wchar_t* instance, const wchar_t* name)
-{
-    return formatted(level, module, category, format, args, instance, name, __builtin_return_address(0));
-}
 
 __attribute__((noinline)) int KVRTRACE_RAW_WITH_NAME(uint32_t level, const wchar_t* module,
                                                      const wchar_t* category, const wchar_t* text,
@@ -143,17 +112,6 @@ __attribute__((noinline)) int KVRTRACE_RAW_A_WITH_NAME(uint32_t level, const cha
     if (!s)
         return kTraceSkipped;
     return s->write(TraceRequest<char>{level, module, category, text, name, __builtin_return_address(0)}, viewer);
-}
-
-__attribute__((noinline)) int KVRTRACE(uint32_t level, const wchar_t* module, const wchar_t* category,
-                                       const wchar_t* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    const int result =
-        formatted(level, module, category, format, args, nullptr, nullptr, __builtin_return_address(0));
-    va_end(args);
-    return result;
 }
 
 __attribute__((noinline)) int KVRTRACERAW(uint32_t level, const wchar_t* module, const wchar_t* category,

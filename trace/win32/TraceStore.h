@@ -181,6 +181,9 @@ private:
 
 // The product's store: created on the first record, with the options set before it.
 TraceStore* processTraceStore();
+// The common start of every entry point: tracing on, the library started, the product's store
+// started, and the record wanted at its level; null when the record is not to be written.
+TraceStore* startedStore(const wchar_t* entryPoint, const wchar_t* instance, uint32_t level, HANDLE& viewer);
 // Options for the product's store (a folder, a settings key, a size); only before the first record.
 void setProcessTraceOptions(const TraceOptions& options);
 
