@@ -5,6 +5,7 @@
 #include "lzari/Decoder.h"
 #include "platform/Host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -28,6 +29,27 @@ private:
     std::vector<uint8_t> mBuffer;
 };
 
+// Reads through a handle; a failed read ends the stream and keeps its error for the caller.
+class HandleSource : public lzari::ByteSource {
+public:
+    explicit HandleSource(HANDLE file) : mFile(file), mBuffer(kBufferSize) {}
+    Piece next() override
+    {
+        DWORD got = 0;
+        if (mError == 0 && !ReadFile(mFile, mBuffer.data(), static_cast<DWORD>(mBuffer.size()), &got, nullptr)) {
+            mError = GetLastError();
+            got = 0;
+        }
+        return {mBuffer.data(), mError == 0 ? got : 0};
+    }
+    uint32_t error() const { return mError; }
+
+private:
+    HANDLE mFile;
+    std::vector<uint8_t> mBuffer;
+    uint32_t mError = 0;
+};
+
 void printCount(uint64_t count, char end)
 {
     if (count <= 0xFFFFFFFFu) {
@@ -36,6 +58,33 @@ void printCount(uint64_t count, char end)
         // Only a damaged stream whose length field is near 4 GiB counts this far.
         std::printf(end == '\r' ? "%12llu\r" : "%12llu\n", static_cast<unsigned long long>(count));
     }
+}
+
+// The decode both entries share: the length field (its read error printed and let out), then the
+// bytes handed to `write` in pieces with the progress lines between; stops when `write` refuses.
+template <class Write> void pump(lzari::ByteSource& source, Write write)
+{
+    std::unique_ptr<lzari::Decoder> decoder;
+    try {
+        decoder = std::make_unique<lzari::Decoder>(source);
+    } catch (const lzari::ReadError&) {
+        std::printf("\n%s\n", "Read Error");
+        throw;
+    }
+    if (decoder->textSize() == 0) {
+        return;
+    }
+    std::vector<uint8_t> buffer(kBufferSize);
+    while (!decoder->finished()) {
+        const size_t written = decoder->decodeSome(buffer.data(), buffer.size());
+        if (!write(buffer.data(), written)) {
+            return;
+        }
+        if (decoder->takeProgressMark()) {
+            printCount(decoder->count(), '\r');
+        }
+    }
+    printCount(decoder->count(), '\n');
 }
 
 } // namespace
@@ -55,24 +104,41 @@ void LZARI::DecodeFile(const std::wstring& in, const std::wstring& out)
         return;
     }
     FileSource source(input.get());
-    std::unique_ptr<lzari::Decoder> decoder;
-    try {
-        decoder = std::make_unique<lzari::Decoder>(source);
-    } catch (const lzari::ReadError&) {
-        std::printf("\n%s\n", "Read Error");
-        throw;
-    }
-    if (decoder->textSize() == 0) {
-        return;
-    }
-    std::vector<uint8_t> buffer(kBufferSize);
-    while (!decoder->finished()) {
-        const size_t written = decoder->decodeSome(buffer.data(), buffer.size());
-        // Write errors go unchecked: the caller judges the output by what it can read back.
-        std::fwrite(buffer.data(), 1, written, output.get());
-        if (decoder->takeProgressMark()) {
-            printCount(decoder->count(), '\r');
-        }
-    }
-    printCount(decoder->count(), '\n');
+    pump(source, [&output](const uint8_t* data, size_t size) {
+        // Write errors go unchecked here: the caller judges the output by what it can read back.
+        std::fwrite(data, 1, size, output.get());
+        return true;
+    });
 }
+
+namespace lzari::win32 {
+
+FileDecode decodeFile(HANDLE in, HANDLE out)
+{
+    FileDecode result;
+    HandleSource source(in);
+    try {
+        pump(source, [&](const uint8_t* data, size_t size) {
+            DWORD written = 0;
+            if (!WriteFile(out, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
+                // A short write without an error is a full disk by another name.
+                const DWORD error = GetLastError();
+                result.status = FileDecode::Status::WriteFailed;
+                result.error = error != 0 ? error : ERROR_DISK_FULL;
+                return false;
+            }
+            return true;
+        });
+    } catch (const lzari::ReadError&) {
+        result.status = FileDecode::Status::ShortHead;
+    }
+    // A read that failed ended the stream early: whatever was decoded from the 1-bits behind it is
+    // not the payload.
+    if (source.error() != 0 && result.status != FileDecode::Status::WriteFailed) {
+        result.status = FileDecode::Status::ReadFailed;
+        result.error = source.error();
+    }
+    return result;
+}
+
+} // namespace lzari::win32
