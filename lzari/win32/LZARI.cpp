@@ -119,15 +119,10 @@ FileDecode decodeFile(HANDLE in, HANDLE out)
     HandleSource source(in);
     try {
         pump(source, [&](const uint8_t* data, size_t size) {
-            DWORD written = 0;
-            if (!WriteFile(out, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
-                // A short write without an error is a full disk by another name.
-                const DWORD error = GetLastError();
-                result.status = FileDecode::Status::WriteFailed;
-                result.error = error != 0 ? error : ERROR_DISK_FULL;
-                return false;
-            }
-            return true;
+            if (writeWhole(out, data, size, result.error))
+                return true;
+            result.status = FileDecode::Status::WriteFailed;
+            return false;
         });
     } catch (const lzari::ReadError&) {
         result.status = FileDecode::Status::ShortHead;
@@ -139,6 +134,26 @@ FileDecode decodeFile(HANDLE in, HANDLE out)
         result.error = source.error();
     }
     return result;
+}
+
+bool writeWhole(HANDLE file, const uint8_t* data, size_t size, uint32_t& error)
+{
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, data, piece, &written, nullptr)) {
+            error = GetLastError();
+            return false;
+        }
+        if (written == 0) {
+            // Nothing taken and nothing said: a full disk by another name.
+            error = ERROR_DISK_FULL;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
 }
 
 } // namespace lzari::win32

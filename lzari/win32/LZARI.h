@@ -47,4 +47,9 @@ struct FileDecode {
 // a full disk is never mistaken for a whole payload. The handles stay open.
 FileDecode decodeFile(HANDLE in, HANDLE out);
 
+// Writes all `size` bytes, going on after a short write; false with the system's error number in
+// `error` when the file takes no more. A short write reports no error of its own (the next one
+// does), so the error is never a stale one of an earlier call.
+bool writeWhole(HANDLE file, const uint8_t* data, size_t size, uint32_t& error);
+
 } // namespace lzari::win32

@@ -4,6 +4,7 @@
 
 #include "hostutil/win32/FileSystem.h"
 #include "lzari/Codec.h"
+#include "lzari/win32/LZARI.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/LastError.h"
 #include "setup/Dpx.h"
@@ -136,12 +137,7 @@ void runInstall()
     uint32_t writeError = 0;
     setup::win32::FileReader reader(source.get());
     const setup::BlockCopy copy = setup::copyPackageBlock(reader, package, [&](const uint8_t* data, size_t size) {
-        DWORD written = 0;
-        if (WriteFile(compressed.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size)
-            return true;
-        const uint32_t error = LastError::take().code;
-        writeError = error != 0 ? error : ERROR_DISK_FULL;
-        return false;
+        return lzari::win32::writeWhole(compressed.get(), data, size, writeError);
     });
     source.reset();
     if (copy == setup::BlockCopy::WriteFailed) {
