@@ -35,10 +35,10 @@ constexpr Table kTables = makeTables();
 
 uint32_t Crc16(const uint8_t* buffer, size_t length)
 {
-    return Crc16(buffer, length, 0xFFFF);
+    return continueCrc16(0xFFFF, buffer, length);
 }
 
-uint32_t Crc16(const uint8_t* buffer, size_t length, uint32_t previous)
+uint32_t continueCrc16(uint32_t previous, const uint8_t* buffer, size_t length)
 {
     // The result has its two bytes swapped; the register holds them the other way round.
     uint32_t crc = ((previous & 0xFF) << 8) | ((previous >> 8) & 0xFF);

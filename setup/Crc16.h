@@ -10,7 +10,7 @@ namespace setup {
 uint32_t Crc16(const uint8_t* buffer, size_t length);
 
 // The CRC of the bytes behind those whose Crc16 is `previous`, so a block can be checked in
-// pieces: Crc16(a + b) == Crc16(b, Crc16(a)), and Crc16 of nothing is 0xFFFF.
-uint32_t Crc16(const uint8_t* buffer, size_t length, uint32_t previous);
+// pieces: Crc16(a + b) == continueCrc16(Crc16(a), b), and Crc16 of nothing is 0xFFFF.
+uint32_t continueCrc16(uint32_t previous, const uint8_t* buffer, size_t length);
 
 } // namespace setup

@@ -152,7 +152,7 @@ template <class Take> uint32_t readBlock(ByteReader& file, const PackageBlock& b
             got += n;
         }
         std::fill(piece.begin() + got, piece.begin() + size, 0);
-        crc = Crc16(piece.data(), size, crc);
+        crc = continueCrc16(crc, piece.data(), size);
         if (!take(piece.data(), size))
             break;
         done += static_cast<uint32_t>(size);
