@@ -57,8 +57,9 @@ bool checkOwnPackage(uint32_t dwFileSize, UniqueFile& file, setup::PackageBlock&
 }
 
 // Removes the temporary files that killed runs left: names of the run's own forms only, plain
-// files only, and none that is open (a run going on beside this one holds each of its files from
-// its creation on), since the open takes no sharing.
+// files only, and none that is open, since the open takes no sharing. A run going on beside this
+// one holds its data block and payload open from their creation on; an item's copy is safe only
+// while its writer holds it open the same way.
 void removeLeftoverTemporaries(const std::wstring& tempFolder)
 {
     if (tempFolder.empty())
