@@ -35,7 +35,13 @@ constexpr Table kTables = makeTables();
 
 uint32_t Crc16(const uint8_t* buffer, size_t length)
 {
-    uint32_t crc = 0xFFFF;
+    return continueCrc16(0xFFFF, buffer, length);
+}
+
+uint32_t continueCrc16(uint32_t previous, const uint8_t* buffer, size_t length)
+{
+    // The result has its two bytes swapped; the register holds them the other way round.
+    uint32_t crc = ((previous & 0xFF) << 8) | ((previous >> 8) & 0xFF);
     const uint8_t* p = buffer;
     for (; length >= 8; length -= 8, p += 8) {
         crc ^= p[0] | (uint32_t(p[1]) << 8);

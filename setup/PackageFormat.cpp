@@ -5,8 +5,10 @@
 #include "setup/Crc16.h"
 #include "setup/Dpx.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
+#include <stdexcept>
 
 namespace setup {
 
@@ -131,7 +133,36 @@ const char* packageCheckMessage(PackageCheck check)
     return "";
 }
 
-PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
+namespace {
+
+// Reads the block at `block.dataOffset` piece by piece, each handed to `take` (which may stop the
+// read by returning false), and returns their CRC. After a short read the rest is zeros, as the
+// setup program's zero-filled buffer has always had it.
+template <class Take> uint32_t readBlock(ByteReader& file, const PackageBlock& block, Take take)
+{
+    std::vector<uint8_t> piece(std::min<size_t>(block.dwLength, kBlockPiece));
+    uint32_t crc = 0xFFFF;
+    bool ended = !file.seek(block.dataOffset);
+    for (uint32_t done = 0; done < block.dwLength;) {
+        const size_t size = std::min<size_t>(block.dwLength - done, piece.size());
+        size_t got = 0;
+        while (!ended && got < size) {
+            const size_t n = file.read(piece.data() + got, size - got);
+            ended = n == 0;
+            got += n;
+        }
+        std::fill(piece.begin() + got, piece.begin() + size, 0);
+        crc = continueCrc16(crc, piece.data(), size);
+        if (!take(piece.data(), size))
+            break;
+        done += static_cast<uint32_t>(size);
+    }
+    return crc;
+}
+
+} // namespace
+
+PackageBlock checkPackage(ByteReader& file, uint32_t imageEnd)
 {
     PackageBlock result;
     const auto fail = [&result](PackageCheck check) {
@@ -153,28 +184,65 @@ PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
     word.fill(0);
     file.read(word.data(), 4); // not checked: a short read shows as a CRC difference
     result.uiCrc = platform::load32(word.data());
+    result.dataOffset = result.magicOffset + kPackageHeaderSize;
 
-    try {
-        result.data.assign(result.dwLength, 0);
-    } catch (const std::bad_alloc&) {
-        return fail(PackageCheck::OutOfMemory);
-    } catch (const std::length_error&) {
-        // More than a 32-bit process can address: out of memory by another name.
-        return fail(PackageCheck::OutOfMemory);
-    }
-    for (size_t done = 0; done < result.data.size();) {
-        const size_t n = file.read(result.data.data() + done, result.data.size() - done);
-        if (n == 0)
-            break;
-        done += n;
-    }
-    result.ncrc = Crc16(result.data.data(), result.data.size());
+    std::array<uint8_t, 4> head{};
+    uint32_t headDone = 0;
+    result.ncrc = readBlock(file, result, [&](const uint8_t* piece, size_t size) {
+        while (headDone < head.size() && size > 0) {
+            head[headDone++] = *piece++;
+            --size;
+        }
+        return true;
+    });
+    if (result.dwLength >= head.size())
+        result.textSize = platform::load32(head.data());
     dpx(1, "InstallKavariAddOn>>data-size", uintItem("dwLength", result.dwLength),
         uintItem("uiCrc", result.uiCrc), uintItem("ncrc", result.ncrc));
     if (result.uiCrc != result.ncrc)
         return fail(PackageCheck::CrcMismatch);
     result.check = PackageCheck::Ok;
     return result;
+}
+
+PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
+{
+    PackageBlock result = checkPackage(file, imageEnd);
+    if (result.check != PackageCheck::Ok)
+        return result;
+    try {
+        result.data.reserve(result.dwLength);
+    } catch (const std::bad_alloc&) {
+        result.check = PackageCheck::OutOfMemory;
+    } catch (const std::length_error&) {
+        // More than a 32-bit process can address: out of memory by another name.
+        result.check = PackageCheck::OutOfMemory;
+    }
+    if (result.check == PackageCheck::OutOfMemory) {
+        dpx(3, packageCheckMessage(result.check));
+        return result;
+    }
+    if (copyPackageBlock(file, result, [&result](const uint8_t* piece, size_t size) {
+            result.data.insert(result.data.end(), piece, piece + size);
+            return true;
+        }) != BlockCopy::Ok) {
+        result.check = PackageCheck::CrcMismatch;
+        dpx(1, packageCheckMessage(result.check));
+    }
+    return result;
+}
+
+BlockCopy copyPackageBlock(ByteReader& file, const PackageBlock& block,
+                           const std::function<bool(const uint8_t*, size_t)>& write)
+{
+    bool written = true;
+    const uint32_t crc = readBlock(file, block, [&](const uint8_t* piece, size_t size) {
+        written = write(piece, size);
+        return written;
+    });
+    if (!written)
+        return BlockCopy::WriteFailed;
+    return crc == block.ncrc ? BlockCopy::Ok : BlockCopy::Changed;
 }
 
 std::vector<uint8_t> makePackageHeader(const std::vector<uint8_t>& block)

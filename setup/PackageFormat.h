@@ -4,6 +4,7 @@
 #include "setup/ByteReader.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace setup {
@@ -58,15 +59,38 @@ const char* packageCheckMessage(PackageCheck check);
 struct PackageBlock {
     PackageCheck check = PackageCheck::InvalidPackage;
     uint64_t magicOffset = 0; // where the header starts, when the magic was found
+    uint64_t dataOffset = 0;  // where the data block starts, behind the header
     uint32_t dwLength = 0;
     uint32_t uiCrc = 0;
     uint32_t ncrc = 0;
-    std::vector<uint8_t> data; // the package data block, zero-filled where the file was short
+    uint32_t textSize = 0;     // the LZARI length field, the block's first 4 bytes (0 when shorter)
+    std::vector<uint8_t> data; // readPackage only: the block, zero-filled where the file was short
 };
 
-// Finds the package behind `imageEnd` and checks its header and CRC. The file's size is taken as
-// 32 bits, as the setup program takes it.
+// The most of the data block held in memory at once by checkPackage and copyPackageBlock.
+constexpr size_t kBlockPiece = size_t{1} << 20;
+
+// Finds the package behind `imageEnd` and checks its header and CRC, logging the setup program's
+// lines. The block is read in pieces and none of it is kept, so a block of any length costs one
+// piece; bytes the file lacks count as zeros. The file's size is taken as 32 bits, as the setup
+// program takes it.
+PackageBlock checkPackage(ByteReader& file, uint32_t imageEnd);
+
+// checkPackage, then the block read whole into `data` (OutOfMemory when it cannot be held): for
+// the packer, which inspects installers it already holds in memory.
 PackageBlock readPackage(ByteReader& file, uint32_t imageEnd);
+
+enum class BlockCopy {
+    Ok,
+    WriteFailed, // `write` refused a piece; nothing more was handed to it
+    Changed,     // the file no longer holds the bytes that were checked: what was written is void
+};
+
+// Hands a block that checkPackage passed to `write` in pieces of at most kBlockPiece bytes, as the
+// check read them, and checks their CRC once more on the way, since the file can change between
+// the two reads.
+BlockCopy copyPackageBlock(ByteReader& file, const PackageBlock& block,
+                           const std::function<bool(const uint8_t*, size_t)>& write);
 
 // The 12-byte header for a package data block: magic, length, CRC.
 std::vector<uint8_t> makePackageHeader(const std::vector<uint8_t>& block);

@@ -1,12 +1,15 @@
 // One run of the setup program: its own file measured and read, the package checked, the data
-// block handed to the unpacking through a temporary file.
+// block handed to the unpacking through a temporary file that lives no longer than the run.
 #include "setup/win32/Driver.h"
 
 #include "hostutil/win32/FileSystem.h"
+#include "lzari/Codec.h"
+#include "lzari/win32/LZARI.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/LastError.h"
 #include "setup/Dpx.h"
 #include "setup/PackageFormat.h"
+#include "setup/TempNames.h"
 #include "setup/win32/FileReader.h"
 
 #include <exception>
@@ -27,21 +30,55 @@ UniqueFile openForReading(const std::wstring& path, DWORD disposition)
                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// The package data block, read and checked; empty when the run must end (already logged).
-bool readOwnPackage(uint32_t dwFileSize, std::vector<uint8_t>& block)
+// The package found and checked in the setup program's own file, which stays open in `file` for the
+// copy; false when the run must end (already logged).
+bool checkOwnPackage(uint32_t dwFileSize, UniqueFile& file, setup::PackageBlock& package)
 {
-    const UniqueFile file = openForReading(g_strApplication, OPEN_EXISTING);
+    file = openForReading(g_strApplication, OPEN_EXISTING);
     if (!file) {
         dpx(1, "InstallKavariAddOn>>failed to open source file.",
             uintItem("GetLastError()", LastError::take().code));
         return false;
     }
     setup::win32::FileReader reader(file.get());
-    setup::PackageBlock package = setup::readPackage(reader, dwFileSize);
+    package = setup::checkPackage(reader, dwFileSize);
     if (package.check != setup::PackageCheck::Ok)
         return false;
-    block = std::move(package.data);
+    // Bits behind a stream's end decode as 1s, so a length field no encoder could have written
+    // would have the decoder fill Temp from nothing: refused before anything is made.
+    const uint64_t plausible = lzari::plausibleTextSize(package.dwLength);
+    if (package.dwLength >= 4 && package.textSize > plausible) {
+        dpx(3, "InstallKavariAddOn>>implausible data size", uintItem("dwLength", package.dwLength),
+            uintItem("textSize", package.textSize),
+            uintItem("plausible", static_cast<uint32_t>(plausible))); // below textSize, so 32 bits
+        return false;
+    }
     return true;
+}
+
+// Removes the temporary files that killed runs left: names of the run's own forms only, plain
+// files only, and none that is open, since the open takes no sharing. A run going on beside this
+// one holds its data block and payload open from their creation on; an item's copy is safe only
+// while its writer holds it open the same way.
+void removeLeftoverTemporaries(const std::wstring& tempFolder)
+{
+    if (tempFolder.empty())
+        return;
+    WIN32_FIND_DATAW found;
+    const platform::win32::UniqueFind find(FindFirstFileW((tempFolder + L"*.tmp").c_str(), &found));
+    if (!find)
+        return;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+            !setup::isRunTemporaryName(found.cFileName))
+            continue;
+        const std::wstring path = tempFolder + found.cFileName;
+        // A folder does not open without backup semantics, and a link is removed, never followed.
+        const UniqueFile file(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file)
+            dpx(1, "InstallKavariAddOn>>removed leftover", pathItem("file", path));
+    } while (FindNextFileW(find.get(), &found));
 }
 
 // Checks the extraction folder, creating it when missing; false when it cannot be written.
@@ -64,14 +101,17 @@ bool prepareExtractionFolder(const std::wstring& targetFolder)
 
 void runInstall()
 {
+    removeLeftoverTemporaries(hostutil::GetTempFolder());
+
     const uint32_t dwFileSize = GetPEFileSize(g_strApplication);
     dpx(1, "InstallKavariAddOn>>source", pathItem("g_strApplication", g_strApplication),
         uintItem("dwFileSize", dwFileSize),
         uintItem("CFileSystem::GetFileSize(g_strApplication)",
                  hostutil::CFileSystem::GetFileSize(g_strApplication)));
 
-    std::vector<uint8_t> block;
-    if (!readOwnPackage(dwFileSize, block))
+    UniqueFile source;
+    setup::PackageBlock package;
+    if (!checkOwnPackage(dwFileSize, source, package))
         return;
 
     const std::wstring targetFolder = hostutil::GetProductDataFolder();
@@ -79,21 +119,39 @@ void runInstall()
     if (!prepareExtractionFolder(targetFolder))
         return;
 
-    const std::wstring tempFile = hostutil::MakeTempFileName(hostutil::GetTempFolder(), L"kvr");
-    {
-        const UniqueFile out(CreateFileW(tempFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_TEMPORARY, nullptr));
-        if (tempFile.empty() || !out) {
-            dpx(1, "InstallKavariAddOn>>Can not open compressed file.");
-            return;
-        }
-        // A short write shows later as a payload that does not decode.
-        DWORD written = 0;
-        WriteFile(out.get(), block.data(), static_cast<DWORD>(block.size()), &written, nullptr);
-        std::vector<uint8_t>().swap(block);
+    const std::wstring tempFile = hostutil::MakeTempFileName(hostutil::GetTempFolder(), setup::kDataBlockPrefix);
+    const uint32_t nameError = tempFile.empty() ? LastError::take().code : 0;
+    // Delete-on-close and unshared from the start: the file goes with the handle however the run
+    // ends, a kill included, and no other run's clean-up takes it meanwhile.
+    UniqueFile compressed;
+    if (!tempFile.empty())
+        compressed.reset(CreateFileW(tempFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!compressed) {
+        const uint32_t error = tempFile.empty() ? nameError : LastError::take().code;
+        dpx(1, "InstallKavariAddOn>>Can not open compressed file.", uintItem("GetLastError()", error));
+        return;
     }
 
-    Uncompress(targetFolder, tempFile);
+    // The block is read once more rather than held: its CRC is checked again on the way, so what
+    // lands in the file is what was checked, and no more than a piece is in memory.
+    uint32_t writeError = 0;
+    setup::win32::FileReader reader(source.get());
+    const setup::BlockCopy copy = setup::copyPackageBlock(reader, package, [&](const uint8_t* data, size_t size) {
+        return lzari::win32::writeWhole(compressed.get(), data, size, writeError);
+    });
+    source.reset();
+    if (copy == setup::BlockCopy::WriteFailed) {
+        dpx(3, "InstallKavariAddOn>>write compressed file failed", pathItem("tempFile", tempFile),
+            uintItem("GetLastError()", writeError));
+        return;
+    }
+    if (copy == setup::BlockCopy::Changed) {
+        dpx(3, "InstallKavariAddOn>>package changed while it was read", pathItem("tempFile", tempFile));
+        return;
+    }
+
+    Uncompress(targetFolder, tempFile, std::move(compressed));
 
     if (hostutil::PathExists(tempFile))
         hostutil::DeleteFile(tempFile);

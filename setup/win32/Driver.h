@@ -2,6 +2,8 @@
 // folders and starting the follow-up programs. Every outcome is reported through DPX only.
 #pragma once
 
+#include "platform/win32/Handle.h"
+
 #include <cstdint>
 #include <string>
 
@@ -15,6 +17,7 @@ uint32_t GetPEFileSize(const std::wstring& path);
 // One whole run over the package behind g_strApplication; always 0.
 int InstallKavariAddOn();
 
-// Decodes the package data block in `file` into a temporary payload, installs its items and
+// Decodes the package data block in `file`, held open as `compressed` (which is closed, and with
+// it the delete-on-close file, once decoded), into a temporary payload, installs its items and
 // starts the follow-up programs. The result is not used.
-int Uncompress(std::wstring destDir, std::wstring file);
+int Uncompress(std::wstring destDir, std::wstring file, platform::win32::UniqueFile compressed);

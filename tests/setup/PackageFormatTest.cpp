@@ -2,6 +2,7 @@
 #include "setup/PackageFormat.h"
 
 #include "tests/support/CaptureSink.h"
+#include "platform/Bytes.h"
 #include "setup/Crc16.h"
 #include "tests/setup/TestImages.h"
 
@@ -199,4 +200,73 @@ TEST(ReadPackage, ChecksInTheSetupProgramsOrder)
     result = check(empty);
     EXPECT_EQ(result.check, PackageCheck::Ok);
     EXPECT_EQ(result.uiCrc, 0xFFFFu);
+}
+
+TEST(ReadPackage, BlocksAreCheckedAndCopiedInPiecesWithTheirCrcCheckedAgain)
+{
+    rlxutil::ScopedCaptureSink log;
+    const auto image = testimages::makeImage({});
+    const uint32_t end = testimages::expectedEnd({});
+    std::mt19937 rng(11);
+    // Two whole pieces and a part: the CRC runs across the seams.
+    std::vector<uint8_t> block(2 * kBlockPiece + 12345);
+    for (auto& b : block)
+        b = uint8_t(rng());
+    block[0] = 0x78, block[1] = 0x56, block[2] = 0x34, block[3] = 0x12;
+    auto file = withPackage(image, block);
+    file.insert(file.end(), 64, 0xEE);
+
+    MemoryReader reader(file.data(), file.size());
+    const PackageBlock checked = checkPackage(reader, end);
+    ASSERT_EQ(checked.check, PackageCheck::Ok);
+    EXPECT_TRUE(checked.data.empty());
+    EXPECT_EQ(checked.dataOffset, end + kPackageHeaderSize);
+    EXPECT_EQ(checked.textSize, 0x12345678u);
+    EXPECT_EQ(checked.ncrc, Crc16(block.data(), block.size()));
+
+    // The copy as a writer sees it, a writer that gives up after `accept` pieces, and the file
+    // changed between the check and the copy.
+    const struct {
+        const char* what;
+        size_t accept;
+        size_t changeAt; // offset in the block changed before the copy, or SIZE_MAX
+        BlockCopy result;
+        size_t pieces;
+    } cases[] = {
+        {"whole", SIZE_MAX, SIZE_MAX, BlockCopy::Ok, 3},
+        {"write fails", 1, SIZE_MAX, BlockCopy::WriteFailed, 2},
+        {"changed in the last piece", SIZE_MAX, block.size() - 1, BlockCopy::Changed, 3},
+    };
+    for (const auto& c : cases) {
+        auto copyOf = file;
+        if (c.changeAt != SIZE_MAX)
+            copyOf[checked.dataOffset + c.changeAt] ^= 1;
+        MemoryReader again(copyOf.data(), copyOf.size());
+        std::vector<uint8_t> copied;
+        size_t pieces = 0;
+        const BlockCopy result = copyPackageBlock(again, checked, [&](const uint8_t* p, size_t n) {
+            EXPECT_LE(n, kBlockPiece);
+            if (pieces++ >= c.accept)
+                return false;
+            copied.insert(copied.end(), p, p + n);
+            return true;
+        });
+        EXPECT_EQ(result, c.result) << c.what;
+        EXPECT_EQ(pieces, c.pieces) << c.what;
+        if (c.result == BlockCopy::Ok) {
+            EXPECT_EQ(copied, block) << c.what;
+        }
+    }
+
+    // A block the file cuts short (its length still below the file's size) counts its missing
+    // bytes as zeros in both reads.
+    auto cut = file;
+    cut.resize(checked.dataOffset + block.size() - 100);
+    std::vector<uint8_t> zeroFilled(block.begin(), block.end() - 100);
+    zeroFilled.resize(block.size(), 0);
+    platform::store32(&cut[end + 8], Crc16(zeroFilled.data(), zeroFilled.size()));
+    MemoryReader shortReader(cut.data(), cut.size());
+    const PackageBlock shortBlock = readPackage(shortReader, end);
+    EXPECT_EQ(shortBlock.check, PackageCheck::Ok);
+    EXPECT_EQ(shortBlock.data, zeroFilled);
 }

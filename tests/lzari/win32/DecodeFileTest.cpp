@@ -1,7 +1,9 @@
-// LZARI::DecodeFile on real files: wide names, the exact console lines, and what it leaves behind.
+// LZARI::DecodeFile on real files: wide names, the exact console lines, and what it leaves behind;
+// the decode over open handles and the failures it reports.
 #include "TestData.h"
 #include "lzari/Codec.h"
 #include "lzari/win32/LZARI.h"
+#include "platform/win32/Handle.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -78,4 +80,46 @@ TEST(LzariDecodeFile, EmptyShortAndUnopenableFiles)
     DecodeFolder unopenable({5, 0, 0, 0});
     EXPECT_EQ(unopenable.decode({{"missing", "out"}, {"in", "no such folder/out"}}), "");
     EXPECT_FALSE(fs::exists(unopenable.file("out")));
+}
+
+TEST(LzariDecodeFile, OpenHandlesDecodeTheSameBytesAndReportFailedReadsAndWrites)
+{
+    using Status = lzari::win32::FileDecode::Status;
+    Bytes stream = lzari_testdata::noise(150000, 5);
+    std::copy_n("\x40\x0D\x03\x00", 4, stream.begin());
+    const Bytes expected = lzari::decode(stream.data(), stream.size(), 1 << 20);
+    const struct {
+        const char* what;
+        Bytes in;
+        DWORD inAccess, outAccess;
+        Status status;
+        uint32_t error;
+    } cases[] = {
+        {"whole", stream, GENERIC_READ, GENERIC_WRITE, Status::Decoded, 0},
+        {"output that takes no write", stream, GENERIC_READ, GENERIC_READ, Status::WriteFailed, ERROR_ACCESS_DENIED},
+        {"input that gives no read", stream, GENERIC_WRITE, GENERIC_WRITE, Status::ReadFailed, ERROR_ACCESS_DENIED},
+        {"no length field", {1, 0, 0}, GENERIC_READ, GENERIC_WRITE, Status::ShortHead, 0},
+    };
+    for (const auto& c : cases) {
+        DecodeFolder folder(c.in);
+        folder.write("out", {});
+        const auto open = [&](const char* name, DWORD access) {
+            return platform::win32::UniqueFile(CreateFileW(folder.file(name).c_str(), access, 0, nullptr,
+                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        };
+        lzari::win32::FileDecode result;
+        {
+            const auto in = open("in", c.inAccess);
+            const auto out = open("out", c.outAccess);
+            testing::internal::CaptureStdout();
+            result = lzari::win32::decodeFile(in.get(), out.get());
+            std::fflush(stdout);
+            testing::internal::GetCapturedStdout();
+        }
+        EXPECT_EQ(result.status, c.status) << c.what;
+        EXPECT_EQ(result.error, c.error) << c.what;
+        if (c.status == Status::Decoded) {
+            EXPECT_EQ(folder.read("out"), expected) << c.what;
+        }
+    }
 }

@@ -400,6 +400,17 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
          {},
          true,
          nullptr},
+        {"length field no stream of its size can honestly claim",
+         [] {
+             Bytes block(175, 0x5A);
+             platform::store32(block.data(), 0xFFFFFFF0);
+             return installerWith(block);
+         },
+         {"InstallKavariAddOn>>implausible data size, dwLength=175, textSize=4294967280, plausible=9546"},
+         {"extract-folder", "Uncompress"},
+         {},
+         false,
+         nullptr},
         {"empty payload",
          [] { return installerWith(blockOf({})); },
          {},
@@ -585,6 +596,34 @@ TEST_F(SetupEndToEnd, PluginModuleGoesToTheBrowserFoldersOrIsForcedIntoTheFallba
         EXPECT_EQ(readBytes(mCase.path() / L"npkvdpx.dll"), plugin);
         EXPECT_TRUE(fs::exists(installed("chrome.json")));
     }
+}
+
+TEST_F(SetupEndToEnd, TemporariesOfKilledRunsGoAndNothingElse)
+{
+    fs::create_directories(tempFolder());
+    // What killed runs leave: the data block, the payload, an item's copy, in any letter case.
+    const std::vector<std::wstring> leftovers = {L"kvr1A2B.tmp", L"PREffff.tmp", L"kvi0.tmp"};
+    // What is not theirs to take: other names, a folder, and a file another run holds open.
+    const std::vector<std::wstring> kept = {L"kvr12345.tmp", L"kvrt.tmp", L"Pre1.txt", L"other.tmp",
+                                            L"kvi2.tmp"};
+    for (const auto& name : leftovers)
+        writeBytes(tempFolder() / name, text("left"));
+    for (const auto& name : kept)
+        writeBytes(tempFolder() / name, text("kept"));
+    fs::create_directories(tempFolder() / L"kvr3.tmp");
+    const platform::win32::UniqueFile held(CreateFileW((tempFolder() / L"kvi2.tmp").c_str(), GENERIC_READ,
+                                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+
+    const SetupRun run = install(demoFile("KavariSetup.exe"));
+    EXPECT_TRUE(run.has("InstallKavariAddOn>>leave"));
+    EXPECT_TRUE(fs::exists(installed("orvanekavaristart.exe")));
+    for (const auto& name : leftovers)
+        EXPECT_FALSE(fs::exists(tempFolder() / name)) << utf8(name);
+    for (const auto& name : kept)
+        EXPECT_TRUE(fs::exists(tempFolder() / name)) << utf8(name);
+    EXPECT_TRUE(fs::is_directory(tempFolder() / L"kvr3.tmp"));
 }
 
 TEST_F(SetupEndToEnd, DllPlantedBesideTheInstallerIsNotLoaded)
