@@ -220,7 +220,7 @@ int SwapInStaged(StagedFile& staged, const std::wstring& source, const std::wstr
     if (staged.mFile || staged.mPath.empty())
         return staged.fail(ERROR_INVALID_HANDLE);
     if (refuseNonFile(newFile))
-        return staged.fail(ERROR_DIRECTORY_NOT_SUPPORTED);
+        return staged.fail(ERROR_DIRECTORY);
     if (swapIn(staged.mPath, newFile)) {
         staged.mPath.clear();
         return 1;
