@@ -202,7 +202,8 @@ void launch(const std::wstring& program, const std::wstring& commandLine, Instal
     // The system takes no longer path or command line (the command line with its terminating
     // zero); a longer one is refused here rather than handed on.
     if (program.size() > kMaxPathLength || commandLine.size() >= kMaxPathLength) {
-        dpx(3, "InstallKavariAddOn>>launch refused, too long", uintItem("program", static_cast<uint32_t>(program.size())),
+        dpx(3, "InstallKavariAddOn>>launch refused, too long",
+            uintItem("program", static_cast<uint32_t>(program.size())),
             uintItem("commandLine", static_cast<uint32_t>(commandLine.size())));
         return;
     }

@@ -2,7 +2,6 @@
 // reading outside it; every installed file lands in its folder under a plain name, and no file
 // gets more bytes than the payload holds.
 #include "setup/Install.h"
-
 #include "setup/InstallConfig.h"
 
 #include <cstdlib>
@@ -47,8 +46,7 @@ public:
     {
         const std::wstring& path = g_ExtensionPath;
         const size_t folder = path.size() + (path.empty() || path.back() == L'\\' ? 0 : 1);
-        if (to.compare(0, path.size(), path) != 0 ||
-            to.find_first_of(L"\\/:", folder) != std::wstring::npos)
+        if (to.compare(0, path.size(), path) != 0 || to.find_first_of(L"\\/:", folder) != std::wstring::npos)
             std::abort();
     }
     void deleteFile(const std::wstring&) override {}

@@ -2,11 +2,10 @@
 // created with their parents, the writability test, and the well-known folders.
 #pragma once
 
-// <windows.h> comes first on purpose: it makes DeleteFile a macro for DeleteFileW, and every
-// file that sees the declaration below must see it renamed the same way.
-#include "platform/win32/Windows.h"
-
+// <windows.h> comes first on purpose (Handle.h opens with it): it makes DeleteFile a macro for
+// DeleteFileW, and every file that sees the declaration below must see it renamed the same way.
 #include "platform/win32/Handle.h"
+#include "platform/win32/Windows.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -333,12 +333,10 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
         std::string installedStart;
         std::string profileModule = "old module"; // what P:\\Profile holds afterwards
     };
-    const Lines startHead = {
-        "1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-        "> create T:\\kvi1.tmp",
-        "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp"};
-    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe",
-                            "> version T:\\kvi1.tmp"};
+    const Lines startHead = {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+                             "> create T:\\kvi1.tmp",
+                             "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp"};
+    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe", "> version T:\\kvi1.tmp"};
     const Lines startTail = {"> delete T:\\kvi1.tmp",
                              "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"};
     const Lines chromeTakes = {"> stage C:\\Chrome\\npkvdpx.dll",
@@ -512,13 +510,25 @@ TEST(Install, DamagedAndUnusualPayloads)
     RecordingHost host;
     Lines refusals;
     for (const std::string& line :
-         run(payloadOf({{"extaction.bin", "Path=" + std::string(10000, 'p') + "\nExcute=" + repeat("#Path#", 5000) +
-                                              "\nKavariExcute=K:\\k.exe\nKavariArgument=" +
-                                              std::string(32767, 'a') + "\nArgument=" + std::string(32768, 'b')}}),
+         run(payloadOf({{"extaction.bin",
+                         "Path=" + std::string(10000, 'p') + "\nExcute=" + repeat("#Path#", 5000) +
+                             "\nKavariExcute=K:\\k.exe\nKavariArgument=" + std::string(32767, 'a') +
+                             "\nArgument=" + std::string(32768, 'b')}}),
              host))
         if (line.rfind("3 ", 0) == 0 || line.rfind("> ", 0) == 0)
             refusals.push_back(line);
-    EXPECT_EQ(refusals, (Lines{"3 InitExtensionAction>>value too long, ignored, length=32768",
-                               "3 InstallAddOn>>expanded path too long, ignored, g_strExcute",
-                               "3 InstallKavariAddOn>>launch refused, too long, program=8, commandLine=32767"}));
+    EXPECT_EQ(refusals,
+              (Lines{"3 InitExtensionAction>>value too long, ignored, length=32768",
+                     "3 InstallAddOn>>expanded path too long, ignored, g_strExcute",
+                     "3 InstallKavariAddOn>>launch refused, too long, program=8, commandLine=32767"}));
+}
+
+TEST(Install, ItemCopyNamesAreTheSystemsUniqueNamesWithTheRunsPrefix)
+{
+    for (const wchar_t* name : {L"kvi1.tmp", L"kviFFFF.TMP", L"KVIa2f.tmp"})
+        EXPECT_TRUE(setup::isItemCopyName(name)) << utf8(name);
+    // Another prefix's files, an installed item's name, a fifth digit, a folder in the name.
+    for (const wchar_t* name : {L"kvi.tmp", L"kvi12345.tmp", L"kvig.tmp", L"kvr1.tmp", L"kvi1.tmp.kvnew",
+                                L"firefox.json", L"x\\kvi1.tmp", L"kvi1.tm"})
+        EXPECT_FALSE(setup::isItemCopyName(name)) << utf8(name);
 }
