@@ -55,12 +55,15 @@ bool copyBody(ByteReader& payload, const BodyRange& body, ItemWriter& writer)
     return true;
 }
 
-// Copies the body and closes the writer whatever happened; false when the file is not whole.
+// Copies the body and closes the writer, or abandons it when the body did not get there whole;
+// false when the file is not whole.
 bool writeBody(ByteReader& payload, const BodyRange& body, ItemWriter& writer)
 {
-    const bool copied = copyBody(payload, body, writer);
-    const bool closed = writer.close();
-    return copied && closed;
+    if (!copyBody(payload, body, writer)) {
+        writer.abandon();
+        return false;
+    }
+    return writer.close();
 }
 
 // Opens the file; null with `error` read right where the open failed, before a log line is made.
@@ -69,6 +72,31 @@ std::unique_ptr<ItemWriter> createFile(InstallHost& host, const std::wstring& pa
     std::unique_ptr<ItemWriter> writer = host.create(path);
     error = writer ? 0 : host.lastError();
     return writer;
+}
+
+// The same for a file that replaces `target` whole.
+std::unique_ptr<ItemWriter> createReplacement(InstallHost& host, const std::wstring& target, uint32_t& error)
+{
+    std::unique_ptr<ItemWriter> writer = host.createReplacement(target);
+    error = writer ? 0 : host.lastError();
+    return writer;
+}
+
+bool isHexDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+wchar_t lowerAscii(wchar_t c)
+{
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+}
+
+bool equalsIgnoringCase(std::wstring_view text, std::wstring_view lowercase)
+{
+    return text.size() == lowercase.size() &&
+           std::equal(text.begin(), text.end(), lowercase.begin(),
+                      [](wchar_t a, wchar_t b) { return lowerAscii(a) == b; });
 }
 
 bool isStartProgram(const std::wstring& itemName)
@@ -81,14 +109,18 @@ void installItem(const std::wstring& itemName, ByteReader& payload, const BodyRa
 {
     host.createFolder(g_ExtensionPath);
     const std::wstring strInstallPath = CombinePath(g_ExtensionPath, itemName, L'\\');
-    const std::wstring strTempInstallPath = CombinePath(host.tempFolder(), itemName, L'\\');
-
-    uint32_t openError = 0;
-    const std::unique_ptr<ItemWriter> writer = createFile(host, strTempInstallPath, openError);
+    // A name of this run's own rather than the item's: two installers at once never write into
+    // each other's copy.
+    const std::wstring strTempInstallPath = host.makeTempFile(host.tempFolder(), kItemCopyPrefix);
+    uint32_t openError = strTempInstallPath.empty() ? host.lastError() : 0;
+    const std::unique_ptr<ItemWriter> writer =
+        strTempInstallPath.empty() ? nullptr : createFile(host, strTempInstallPath, openError);
     if (!writer) {
         // Without a copy to put in its place, the installed file stays as it is.
         dpx(3, "Installing file failed", pathItem("strInstallPath", strInstallPath),
             uintItem("GetLastError()", openError));
+        if (!strTempInstallPath.empty())
+            host.removeFile(strTempInstallPath);
         return;
     }
     dpx(1, "InstallKavariAddOn>>Installing", pathItem("strTempInstallPath", strTempInstallPath));
@@ -128,10 +160,10 @@ void installPlugin(ByteReader& payload, const BodyRange& body, const std::array<
         if (folders[k].empty())
             continue;
         const std::wstring strInstallPath = CombinePath(folders[k], L"npkvdpx.dll", L'\\');
-        if (host.pathExists(strInstallPath))
-            host.removeFile(strInstallPath);
+        // Written beside the installed module and swapped in whole: a browser never finds no
+        // module or half of one, and a failed write leaves the old one.
         uint32_t openError = 0;
-        const std::unique_ptr<ItemWriter> writer = createFile(host, strInstallPath, openError);
+        const std::unique_ptr<ItemWriter> writer = createReplacement(host, strInstallPath, openError);
         if (!writer) {
             dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
                 uintItem("GetLastError()", openError));
@@ -150,7 +182,7 @@ void installPlugin(ByteReader& payload, const BodyRange& body, const std::array<
         return;
     const std::wstring strInstallPath = CombinePath(folders[3], L"npkvdpx.dll", L'\\');
     uint32_t openError = 0;
-    const std::unique_ptr<ItemWriter> writer = createFile(host, strInstallPath, openError);
+    const std::unique_ptr<ItemWriter> writer = createReplacement(host, strInstallPath, openError);
     if (!writer) {
         dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
             uintItem("GetLastError()", openError));
@@ -167,6 +199,14 @@ void launch(const std::wstring& program, const std::wstring& commandLine, Instal
 {
     if (program.empty())
         return;
+    // The system takes no longer path or command line (the command line with its terminating
+    // zero); a longer one is refused here rather than handed on.
+    if (program.size() > kMaxPathLength || commandLine.size() >= kMaxPathLength) {
+        dpx(3, "InstallKavariAddOn>>launch refused, too long",
+            uintItem("program", static_cast<uint32_t>(program.size())),
+            uintItem("commandLine", static_cast<uint32_t>(commandLine.size())));
+        return;
+    }
     const bool started = host.launch(program, commandLine);
     const std::wstring strexeclog = L"Excute:" + program + L" bRet=" + (started ? L"TRUE" : L"FALSE");
     dpxLogger->log(1, pathItem("strexeclog", strexeclog));
@@ -185,6 +225,21 @@ bool readConfiguration(ByteReader& payload, const BodyRange& body, std::vector<u
 }
 
 } // namespace
+
+bool isItemCopyName(std::wstring_view fileName)
+{
+    //   "kvi" | 1 to 4 hex digits | ".tmp"
+    const std::wstring_view prefix = kItemCopyPrefix;
+    constexpr std::wstring_view kExtension = L".tmp";
+    if (fileName.size() < prefix.size() + 1 + kExtension.size() ||
+        fileName.size() > prefix.size() + 4 + kExtension.size() ||
+        !equalsIgnoringCase(fileName.substr(0, prefix.size()), prefix) ||
+        !equalsIgnoringCase(fileName.substr(fileName.size() - kExtension.size()), kExtension))
+        return false;
+    const std::wstring_view digits =
+        fileName.substr(prefix.size(), fileName.size() - prefix.size() - kExtension.size());
+    return std::all_of(digits.begin(), digits.end(), isHexDigit);
+}
 
 bool readPayloadDirectory(ByteReader& payload, PackageHeader& header)
 {

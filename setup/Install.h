@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace setup {
 
@@ -21,9 +22,20 @@ public:
     virtual bool write(const uint8_t* data, size_t size) = 0;
     // Closes the file; false when not everything written is in it. Called once.
     virtual bool close() = 0;
+    // Closes the file without keeping what was written: a cut body must replace nothing. Called
+    // instead of close().
+    virtual void abandon() = 0;
     // The system's error number of the first failed write or close.
     virtual uint32_t error() const = 0;
 };
+
+// Item copies in the temporary folder have names of their own, made like the system's unique
+// temporary files: this prefix, one to four hexadecimal digits and ".tmp" ("kvi1a2f.tmp"). Two
+// installers at once never share one, and a later run knows the copies a killed one left.
+inline constexpr wchar_t kItemCopyPrefix[] = L"kvi";
+
+// Whether a file name (without its folder) has the item copies' pattern, in any letter case.
+bool isItemCopyName(std::wstring_view fileName);
 
 // Everything the run asks of the system. The install configuration's needs come with it, so one
 // object stands for the system in the whole run.
@@ -34,9 +46,16 @@ public:
     // The temporary folder, with its trailing backslash.
     virtual std::wstring tempFolder() = 0;
     virtual bool pathExists(const std::wstring& path) = 0;
+    // A new empty file of a unique name in the folder, named by the system from the prefix;
+    // empty, with the reason left for lastError(), when none can be made.
+    virtual std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) = 0;
     // Opens the file for binary writing, emptied; null when it cannot be opened, with the
     // reason left for lastError().
     virtual std::unique_ptr<ItemWriter> create(const std::wstring& path) = 0;
+    // A new file beside `target` that takes its place whole when closed, with one rename (a
+    // target in use is moved aside first); until then, and when abandoned or cut short, the
+    // target stays as it was. Null, with the reason left for lastError(), when it cannot be made.
+    virtual std::unique_ptr<ItemWriter> createReplacement(const std::wstring& target) = 0;
     // The system's error number of the last failed call, read once.
     virtual uint32_t lastError() = 0;
     // The file version of an executable file, empty when it cannot be read.
@@ -51,6 +70,7 @@ public:
     // plug-in folder, the Firefox profile's, then the shared fallback; empty where there is none.
     virtual std::array<std::wstring, 4> pluginFolders() = 0;
     // Starts the program with exactly this command line and does not wait; whether it started.
+    // Neither is longer than the system takes: the run refuses longer ones itself.
     virtual bool launch(const std::wstring& program, const std::wstring& commandLine) = 0;
 };
 

@@ -36,6 +36,14 @@ void setFromKey(const std::wstring& key, const std::wstring& value)
         g_bKavariRunAsAdmin = value == L"1";
 }
 
+// An expansion past the longest path is not made; the value goes empty rather than stay a path
+// with its macro in it.
+void refuseExpansion(const char* name, std::wstring& value)
+{
+    dpx(3, "InstallAddOn>>expanded path too long, ignored", rlxutil::textItem(name));
+    value.clear();
+}
+
 } // namespace
 
 std::wstring latin1ToWide(std::string_view bytes)
@@ -47,22 +55,34 @@ std::wstring latin1ToWide(std::string_view bytes)
     return text;
 }
 
-void replaceAll(std::wstring& text, std::wstring_view macro, std::wstring_view expansion)
+bool replaceAll(std::wstring& text, std::wstring_view macro, std::wstring_view expansion, size_t limit)
 {
     if (macro.empty())
-        return;
+        return text.size() <= limit;
+    // Measured before it is built: a long expansion repeated many times would otherwise cost
+    // memory and time in the product of the two lengths.
+    size_t length = text.size();
+    for (size_t at = text.find(macro); at != std::wstring::npos; at = text.find(macro, at + macro.size())) {
+        length = length - macro.size() + expansion.size();
+        if (length > limit)
+            return false;
+    }
+    if (length > limit)
+        return false;
     // Built afresh in one pass; the search goes on behind each match in the original text, which
     // is what follows the inserted expansion.
     std::wstring result;
+    result.reserve(length);
     size_t from = 0;
     for (size_t at = text.find(macro); at != std::wstring::npos; at = text.find(macro, from)) {
         result.append(text, from, at - from).append(expansion);
         from = at + macro.size();
     }
     if (from == 0)
-        return;
+        return true;
     result.append(text, from, std::wstring::npos);
     text = std::move(result);
+    return true;
 }
 
 void resetInstallState()
@@ -106,9 +126,15 @@ void InitExtensionAction(const void* body, uint32_t length, const setup::Install
         const size_t innerLineFeed = value.rfind(L'\n');
         if (innerLineFeed != std::wstring::npos)
             value.resize(innerLineFeed);
+        at = lineFeed == std::wstring::npos ? text.size() : lineFeed + 1;
+        if (value.size() > setup::kMaxPathLength) {
+            // No path or command line the system takes is that long; the key keeps what it had.
+            setup::dpx(3, "InitExtensionAction>>value too long, ignored",
+                       setup::uintItem("length", static_cast<uint32_t>(value.size())));
+            continue;
+        }
         setup::setFromKey(key, value);
         setup::dpx(1, "InitExtensionAction", setup::pathItem("strValue", value));
-        at = lineFeed == std::wstring::npos ? text.size() : lineFeed + 1;
     }
 }
 
@@ -127,15 +153,19 @@ void InitGeneralInstallPath(const std::wstring&, const setup::InstallEnvironment
     const bool currentAppData = folder.find(L"#currentappdata#") != std::wstring::npos;
     const bool programData = !currentAppData && folder.find(L"#programdata#") != std::wstring::npos;
     if (currentAppData) {
-        setup::replaceAll(folder, L"#currentappdata#", environment.localAppDataFolder());
-        environment.createFolder(folder);
+        if (setup::replaceAll(folder, L"#currentappdata#", environment.localAppDataFolder()))
+            environment.createFolder(folder);
+        else
+            setup::refuseExpansion("g_ExtensionPath", folder);
     } else if (!programData) {
         setup::replaceAll(folder, L"#FireFoxUserLevelPlugin#", L"");
     }
     g_ExtensionPath = folder;
     // The command lines are passed on as they stand: "#Path#" is expanded in the program paths only.
-    setup::replaceAll(g_strExcute, L"#Path#", g_ExtensionPath);
-    setup::replaceAll(g_strKavariExcute, L"#Path#", g_ExtensionPath);
+    if (!setup::replaceAll(g_strExcute, L"#Path#", g_ExtensionPath))
+        setup::refuseExpansion("g_strExcute", g_strExcute);
+    if (!setup::replaceAll(g_strKavariExcute, L"#Path#", g_ExtensionPath))
+        setup::refuseExpansion("g_strKavariExcute", g_strKavariExcute);
 
     dpx(1, "InstallAddOn>>Install path new", pathItem("g_ExtensionPath", g_ExtensionPath));
     dpx(1, "InstallAddOn>>Excute new", pathItem("g_strExcute", g_strExcute));

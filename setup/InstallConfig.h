@@ -2,6 +2,7 @@
 // state that says where ordinary items go and which programs start after the install.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -32,13 +33,19 @@ public:
     virtual void createFolder(const std::wstring& folder) const = 0;
 };
 
+// The longest path Windows takes, in UTF-16 units: no configuration value and no expanded path is
+// longer, and the expansion stops before it would pass it.
+inline constexpr size_t kMaxPathLength = 32767;
+
 // Each byte as the code point of the same number: the ANSI conversion of a system whose code page
 // is Latin-1, and exact for ASCII everywhere.
 std::wstring latin1ToWide(std::string_view bytes);
 
 // Replaces every occurrence of `macro`, searching on just behind each inserted expansion, so an
-// expansion that holds the macro itself is not expanded again.
-void replaceAll(std::wstring& text, std::wstring_view macro, std::wstring_view expansion);
+// expansion that holds the macro itself is not expanded again. When the result would be longer
+// than `limit`, nothing is built, `text` stays as it was and the answer is false.
+bool replaceAll(std::wstring& text, std::wstring_view macro, std::wstring_view expansion,
+                size_t limit = kMaxPathLength);
 
 // Empties the install state, as at process start (for tests and for a second run in one process).
 void resetInstallState();
@@ -52,5 +59,7 @@ void resetInstallState();
 // nothing.
 void InitExtensionAction(const void* body, uint32_t length, const setup::InstallEnvironment& environment);
 
-// Expands the path macros of the install state; `folder` (the extraction folder) is not used.
+// Expands the path macros of the install state; `folder` (the extraction folder) is not used. An
+// expansion that would pass kMaxPathLength is refused before it is made, with a level 3 line, and
+// leaves that value empty: no install folder, or no program to start.
 void InitGeneralInstallPath(const std::wstring& folder, const setup::InstallEnvironment& environment);

@@ -1,7 +1,8 @@
 // Fuzz target: any payload, directory and bodies alike, runs through the whole install without
-// reading outside it; every temporary copy lands in the temporary folder under a plain name, and
-// no file gets more bytes than the payload holds.
+// reading outside it; every installed file lands in its folder under a plain name, and no file
+// gets more bytes than the payload holds.
 #include "setup/Install.h"
+#include "setup/InstallConfig.h"
 
 #include <cstdlib>
 
@@ -22,9 +23,17 @@ public:
     std::wstring tempFolder() override { return L"T:\\"; }
     // Every other installed file exists, so both branches of the version rule are taken.
     bool pathExists(const std::wstring& path) override { return (++mCalls & 1) != 0 && !path.empty(); }
-    std::unique_ptr<setup::ItemWriter> create(const std::wstring& path) override
+    std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) override
     {
-        if (path.rfind(L"T:\\", 0) == 0 && path.find_first_of(L"\\/:", 3) != std::wstring::npos)
+        return folder + prefix + L"1.tmp";
+    }
+    std::unique_ptr<setup::ItemWriter> create(const std::wstring&) override
+    {
+        return std::make_unique<Writer>(mPayloadSize);
+    }
+    std::unique_ptr<setup::ItemWriter> createReplacement(const std::wstring& target) override
+    {
+        if (target.size() < 11 || target.compare(target.size() - 11, 11, L"npkvdpx.dll") != 0)
             std::abort();
         return std::make_unique<Writer>(mPayloadSize);
     }
@@ -33,7 +42,13 @@ public:
     {
         return path.size() % 3 == 0 ? L"" : (path.size() % 3 == 1 ? L"7.0.1.9" : L"7.0.2.1");
     }
-    void replaceFile(const std::wstring&, const std::wstring&) override {}
+    void replaceFile(const std::wstring&, const std::wstring& to) override
+    {
+        const std::wstring& path = g_ExtensionPath;
+        const size_t folder = path.size() + (path.empty() || path.back() == L'\\' ? 0 : 1);
+        if (to.compare(0, path.size(), path) != 0 || to.find_first_of(L"\\/:", folder) != std::wstring::npos)
+            std::abort();
+    }
     void deleteFile(const std::wstring&) override {}
     void removeFile(const std::wstring&) override {}
     std::array<std::wstring, 4> pluginFolders() override
@@ -54,6 +69,7 @@ private:
             return true;
         }
         bool close() override { return true; }
+        void abandon() override {}
         uint32_t error() const override { return 0; }
 
     private:

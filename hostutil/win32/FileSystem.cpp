@@ -107,92 +107,178 @@ std::wstring stagedName(const std::wstring& target)
     return target + L"." + serial + kStagedSuffix;
 }
 
-// Removes a staged copy that was not swapped in, on every way out.
-struct TemporaryName {
-    std::wstring path;
-    ~TemporaryName()
-    {
-        if (!path.empty())
-            ::DeleteFileW(path.c_str());
-    }
-};
-
-struct Staged {
-    std::wstring path;  // empty when nothing is left to clean up
-    uint32_t error = 0; // the failing call's error, 0 on success
-};
-
-// The source's bytes in a new file beside the target, written in pieces, flushed and closed; the
-// error is the one of the call that failed, taken where it failed.
-Staged stageCopy(const std::wstring& source, const std::wstring& target)
-{
-    Staged staged;
-    const platform::win32::UniqueFile in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) {
-        staged.error = LastError::take().code;
-        return staged;
-    }
-    removeStaleCopies(target);
-    std::wstring path;
-    platform::win32::UniqueFile out;
-    for (int attempt = 0; attempt < 16 && !out; ++attempt) {
-        path = stagedName(target);
-        // CREATE_NEW never opens what exists under the name; no sharing keeps other runs from
-        // taking it for a stale copy.
-        out.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
-        if (!out) {
-            staged.error = LastError::take().code;
-            if (staged.error != ERROR_FILE_EXISTS && staged.error != ERROR_ALREADY_EXISTS)
-                return staged;
-        }
-    }
-    if (!out)
-        return staged;
-    staged.error = 0;
-    staged.path = path;
-    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyPiece]);
-    if (!buffer) {
-        staged.error = ERROR_NOT_ENOUGH_MEMORY;
-        return staged;
-    }
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(in.get(), buffer.get(), kCopyPiece, &read, nullptr)) {
-            staged.error = LastError::take().code;
-            return staged;
-        }
-        if (read == 0)
-            break;
-        DWORD written = 0;
-        if (!WriteFile(out.get(), buffer.get(), read, &written, nullptr)) {
-            staged.error = LastError::take().code;
-            return staged;
-        }
-        if (written != read) {
-            // A short write without an error is what a full disk gives some file systems.
-            staged.error = ERROR_DISK_FULL;
-            return staged;
-        }
-    }
-    // Delayed write errors (a full disk among them) show here, before the copy takes any place.
-    if (!FlushFileBuffers(out.get())) {
-        staged.error = LastError::take().code;
-        return staged;
-    }
-    // Closed before the swap: a file open without sharing cannot be renamed.
-    out.reset();
-    return staged;
-}
-
 // One rename puts the staged copy in place, replacing the target, and is on disk when it returns.
 BOOL swapIn(const std::wstring& staged, const std::wstring& target)
 {
     return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+// A folder (or a link, a device) where the file belongs is the user's, not an older copy of ours:
+// it is neither replaced nor moved aside. True, after a line, for such a target.
+bool refuseNonFile(const std::wstring& target)
+{
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
+        return false;
+    dpxUtil(3, "filesystem>>ForceCopyFile failed, target is not a file", pathItem("newFile", target));
+    return true;
+}
+
+// The source's bytes in a new staged file beside the target, read in pieces, flushed and closed;
+// the error of the call that failed, taken where it failed, or 0.
+uint32_t stageCopy(const std::wstring& source, const std::wstring& target, StagedFile& staged)
+{
+    const platform::win32::UniqueFile in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in)
+        return LastError::take().code;
+    if (!staged.open(target))
+        return staged.error();
+    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyPiece]);
+    if (!buffer)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(in.get(), buffer.get(), kCopyPiece, &read, nullptr))
+            return LastError::take().code;
+        if (read == 0)
+            break;
+        if (!staged.write(buffer.get(), read))
+            return staged.error();
+    }
+    return staged.finish() ? 0 : staged.error();
+}
+
 } // namespace
+
+StagedFile::~StagedFile()
+{
+    mFile.reset();
+    if (!mPath.empty())
+        ::DeleteFileW(mPath.c_str());
+}
+
+bool StagedFile::fail(uint32_t error)
+{
+    if (mError == 0)
+        mError = error;
+    return false;
+}
+
+bool StagedFile::open(const std::wstring& target)
+{
+    removeStaleCopies(target);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::wstring path = stagedName(target);
+        // CREATE_NEW never opens what exists under the name; no sharing keeps other runs from
+        // taking it for a stale copy.
+        mFile.reset(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (mFile) {
+            mPath = path;
+            mError = 0;
+            return true;
+        }
+        mError = LastError::take().code;
+        if (mError != ERROR_FILE_EXISTS && mError != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+bool StagedFile::write(const void* data, size_t size)
+{
+    if (mError != 0 || !mFile)
+        return fail(ERROR_INVALID_HANDLE);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(size < kCopyPiece ? size : kCopyPiece);
+        DWORD written = 0;
+        if (!WriteFile(mFile.get(), bytes, piece, &written, nullptr))
+            return fail(LastError::take().code);
+        // A short write without an error is what a full disk gives some file systems.
+        if (written != piece)
+            return fail(ERROR_DISK_FULL);
+        bytes += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+bool StagedFile::finish()
+{
+    if (mError != 0 || !mFile)
+        return fail(ERROR_INVALID_HANDLE);
+    if (!FlushFileBuffers(mFile.get()))
+        return fail(LastError::take().code);
+    // Closed before the swap: a file open without sharing cannot be renamed.
+    mFile.reset();
+    return true;
+}
+
+int SwapInStaged(StagedFile& staged, const std::wstring& source, const std::wstring& newFile)
+{
+    if (staged.mFile || staged.mPath.empty())
+        return staged.fail(ERROR_INVALID_HANDLE);
+    if (refuseNonFile(newFile))
+        return staged.fail(ERROR_DIRECTORY);
+    if (swapIn(staged.mPath, newFile)) {
+        staged.mPath.clear();
+        return 1;
+    }
+    const uint32_t error = LastError::take().code;
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+        dpxUtil(3, "filesystem>>ForceCopyFile failed", uintItem("GetLastError()", error),
+                pathItem("existingFile", source), pathItem("newFile", newFile));
+        return staged.fail(error);
+    }
+
+    // A file in use can often still be renamed: move it aside and swap into its place.
+    dpxUtil(2, "filesystem>>ForceCopyFile,first-try failed, try rename existing",
+            pathItem("newFile", newFile));
+    std::wstring aside;
+    uint32_t moveError = error;
+    for (int i = 0; i < 100; ++i) {
+        const std::wstring name = renameName(newFile, i);
+        if (name.empty()) {
+            // Every later name is as long or longer; a cut name would move the file elsewhere.
+            dpxUtil(3, "filesystem>>ForceCopyFile, rename name too long", pathItem("newFile", newFile));
+            break;
+        }
+        const BOOL moved = MoveFileExW(newFile.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING);
+        moveError = moved ? 0 : LastError::take().code;
+        dpxUtil(1, "filesystem>>ForceCopyFile, rename", intItem("result", moved), uintItem("err", moveError),
+                pathItem("newFile", newFile), pathItem("szRename", name));
+        if (moved) {
+            aside = name;
+            break;
+        }
+        if (moveError == ERROR_ACCESS_DENIED && !PathExists(name))
+            break;
+    }
+    if (aside.empty()) {
+        dpxUtil(3, "filesystem>>ForceCopyFile,rename-failed,copy failed", pathItem("existingFile", source),
+                pathItem("newFile", newFile));
+        return staged.fail(moveError != 0 ? moveError : error);
+    }
+
+    const BOOL result = swapIn(staged.mPath, newFile);
+    const uint32_t swapError = result ? 0 : LastError::take().code;
+    if (result)
+        staged.mPath.clear();
+    dpxUtil(2, "filesystem>>ForceCopyFile", intItem("result", result), pathItem("existingFile", source),
+            pathItem("newFile", newFile), uintItem("GetLastError()", swapError));
+    if (!result) {
+        staged.fail(swapError);
+        // The installed file must not be lost to a failed update: put it back where it was.
+        const BOOL restored = MoveFileExW(aside.c_str(), newFile.c_str(), MOVEFILE_REPLACE_EXISTING);
+        const uint32_t restoreError = restored ? 0 : LastError::take().code;
+        dpxUtil(3, "filesystem>>ForceCopyFile,copy failed, move back", intItem("result", restored),
+                uintItem("err", restoreError), pathItem("szRename", aside), pathItem("newFile", newFile));
+    }
+    return result;
+}
 
 int DeleteFile(const std::wstring& filePath)
 {
@@ -215,77 +301,19 @@ int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile)
         dpxUtil(2, "filesystem>>ForceCopyFile,file path are same", pathItem("existingFile", existingFile));
         return 1;
     }
-    // A folder (or a link, a device) where the file belongs is the user's, not an older copy of
-    // ours: it is neither replaced nor moved aside.
-    const DWORD targetAttributes = GetFileAttributesW(newFile.c_str());
-    if (targetAttributes != INVALID_FILE_ATTRIBUTES &&
-        (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
-        dpxUtil(3, "filesystem>>ForceCopyFile failed, target is not a file", pathItem("newFile", newFile));
+    if (refuseNonFile(newFile))
         return 0;
-    }
 
     // The new bytes are whole and on disk beside the target before the target is touched, so the
     // installed file is at every instant the old one or the new one.
-    const Staged staged = stageCopy(existingFile, newFile);
-    TemporaryName temporary{staged.path};
-    if (staged.error != 0) {
-        dpxUtil(3, "filesystem>>ForceCopyFile failed", uintItem("GetLastError()", staged.error),
-                pathItem("existingFile", existingFile), pathItem("newFile", newFile));
-        return 0;
-    }
-    if (swapIn(staged.path, newFile)) {
-        temporary.path.clear();
-        return 1;
-    }
-    const uint32_t error = LastError::take().code;
-    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+    StagedFile staged;
+    const uint32_t error = stageCopy(existingFile, newFile, staged);
+    if (error != 0) {
         dpxUtil(3, "filesystem>>ForceCopyFile failed", uintItem("GetLastError()", error),
                 pathItem("existingFile", existingFile), pathItem("newFile", newFile));
         return 0;
     }
-
-    // A file in use can often still be renamed: move it aside and swap into its place.
-    dpxUtil(2, "filesystem>>ForceCopyFile,first-try failed, try rename existing",
-            pathItem("newFile", newFile));
-    std::wstring aside;
-    for (int i = 0; i < 100; ++i) {
-        const std::wstring name = renameName(newFile, i);
-        if (name.empty()) {
-            // Every later name is as long or longer; a cut name would move the file elsewhere.
-            dpxUtil(3, "filesystem>>ForceCopyFile, rename name too long", pathItem("newFile", newFile));
-            break;
-        }
-        const BOOL moved = MoveFileExW(newFile.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING);
-        const uint32_t moveError = moved ? 0 : LastError::take().code;
-        dpxUtil(1, "filesystem>>ForceCopyFile, rename", intItem("result", moved), uintItem("err", moveError),
-                pathItem("newFile", newFile), pathItem("szRename", name));
-        if (moved) {
-            aside = name;
-            break;
-        }
-        if (moveError == ERROR_ACCESS_DENIED && !PathExists(name))
-            break;
-    }
-    if (aside.empty()) {
-        dpxUtil(3, "filesystem>>ForceCopyFile,rename-failed,copy failed",
-                pathItem("existingFile", existingFile), pathItem("newFile", newFile));
-        return 0;
-    }
-
-    const BOOL result = swapIn(staged.path, newFile);
-    const uint32_t swapError = result ? 0 : LastError::take().code;
-    if (result)
-        temporary.path.clear();
-    dpxUtil(2, "filesystem>>ForceCopyFile", intItem("result", result), pathItem("existingFile", existingFile),
-            pathItem("newFile", newFile), uintItem("GetLastError()", swapError));
-    if (!result) {
-        // The installed file must not be lost to a failed update: put it back where it was.
-        const BOOL restored = MoveFileExW(aside.c_str(), newFile.c_str(), MOVEFILE_REPLACE_EXISTING);
-        const uint32_t restoreError = restored ? 0 : LastError::take().code;
-        dpxUtil(3, "filesystem>>ForceCopyFile,copy failed, move back", intItem("result", restored),
-                uintItem("err", restoreError), pathItem("szRename", aside), pathItem("newFile", newFile));
-    }
-    return result;
+    return SwapInStaged(staged, existingFile, newFile);
 }
 
 int CFileSystem::IsFolderWritable(const std::wstring& folderPath, bool allowNonFixedDrive)

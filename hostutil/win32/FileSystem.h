@@ -2,10 +2,12 @@
 // created with their parents, the writability test, and the well-known folders.
 #pragma once
 
-// <windows.h> comes first on purpose: it makes DeleteFile a macro for DeleteFileW, and every
-// file that sees the declaration below must see it renamed the same way.
+// <windows.h> comes first on purpose (Handle.h opens with it): it makes DeleteFile a macro for
+// DeleteFileW, and every file that sees the declaration below must see it renamed the same way.
+#include "platform/win32/Handle.h"
 #include "platform/win32/Windows.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,6 +35,43 @@ int DeleteFile(const std::wstring& filePath);
 // folder) is left alone and the copy fails. Non-zero on success, and for two names of the same
 // file, which are not copied.
 int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile);
+
+// A file in the making beside its target, "<target>.<16 hex digits>.kvnew" in the same folder so
+// that the swap is one rename on one volume. Filled in pieces, finished, then put in place by
+// SwapInStaged; removed on every way out that did not put it in place.
+class StagedFile {
+public:
+    StagedFile() = default;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    ~StagedFile();
+
+    // Makes the new file beside `target`, first removing copies that killed runs left there;
+    // false, with error(), when it cannot be made.
+    bool open(const std::wstring& target);
+    // False, with error(), when not every byte went to the file.
+    bool write(const void* data, size_t size);
+    // Flushes and closes: delayed write errors (a full disk among them) show here, before the copy
+    // takes any place. False, with error().
+    bool finish();
+    // The system's error number of the call that failed, taken where it failed; 0 while none did.
+    uint32_t error() const { return mError; }
+    const std::wstring& path() const { return mPath; }
+
+private:
+    friend int SwapInStaged(StagedFile&, const std::wstring&, const std::wstring&);
+    bool fail(uint32_t error);
+
+    platform::win32::UniqueFile mFile;
+    std::wstring mPath;
+    uint32_t mError = 0;
+};
+
+// Puts a finished staged copy in place of `target` with one rename that is on disk when it returns.
+// A target in use is moved aside and the rename repeated, with ForceCopyFile's lines (`source`
+// named as their existing file); a target that is not a file is left alone. Non-zero on success;
+// on failure the target is as it was and error() holds the failing call's error.
+int SwapInStaged(StagedFile& staged, const std::wstring& source, const std::wstring& target);
 
 // The long form of a path; empty when the system has none or it does not fit MAX_PATH.
 std::wstring GetLongPath(const std::wstring& path);

@@ -8,6 +8,8 @@
 #include "platform/win32/LastError.h"
 #include "setup/win32/AnsiText.h"
 
+#include <utility>
+
 namespace setup::win32 {
 
 namespace {
@@ -49,6 +51,8 @@ public:
         return !mFailed;
     }
 
+    void abandon() override { mStream.Close(); }
+
     uint32_t error() const override { return mError; }
 
 private:
@@ -65,6 +69,30 @@ private:
     uint64_t mWritten = 0;
     uint32_t mError = 0;
     bool mFailed = false;
+};
+
+// Writes beside the target and swaps the whole file in on close.
+class ReplacementWriter final : public ItemWriter {
+public:
+    explicit ReplacementWriter(std::wstring target) : mTarget(std::move(target)) {}
+
+    bool open() { return mStaged.open(mTarget); }
+
+    bool write(const uint8_t* data, size_t size) override { return mStaged.write(data, size); }
+
+    bool close() override
+    {
+        return mStaged.finish() && hostutil::SwapInStaged(mStaged, mStaged.path(), mTarget) != 0;
+    }
+
+    // The staged file goes with the writer; the target was never touched.
+    void abandon() override {}
+
+    uint32_t error() const override { return mStaged.error(); }
+
+private:
+    std::wstring mTarget;
+    hostutil::StagedFile mStaged;
 };
 
 } // namespace
@@ -103,8 +131,26 @@ std::unique_ptr<ItemWriter> SystemInstallHost::create(const std::wstring& path)
     return writer;
 }
 
+std::wstring SystemInstallHost::makeTempFile(const std::wstring& folder, const std::wstring& prefix)
+{
+    return hostutil::MakeTempFileName(folder, prefix);
+}
+
+std::unique_ptr<ItemWriter> SystemInstallHost::createReplacement(const std::wstring& target)
+{
+    auto writer = std::make_unique<ReplacementWriter>(target);
+    if (!writer->open()) {
+        // Kept for lastError(): the writer that knew it goes now.
+        mError = writer->error();
+        return nullptr;
+    }
+    return writer;
+}
+
 uint32_t SystemInstallHost::lastError()
 {
+    if (mError != 0)
+        return std::exchange(mError, 0u);
     return LastError::take().code;
 }
 

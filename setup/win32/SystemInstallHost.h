@@ -27,7 +27,9 @@ public:
     void toLower(std::wstring& text) override;
     std::wstring tempFolder() override;
     bool pathExists(const std::wstring& path) override;
+    std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) override;
     std::unique_ptr<ItemWriter> create(const std::wstring& path) override;
+    std::unique_ptr<ItemWriter> createReplacement(const std::wstring& target) override;
     uint32_t lastError() override;
     std::wstring fileVersion(const std::wstring& path) override;
     void replaceFile(const std::wstring& from, const std::wstring& to) override;
@@ -38,6 +40,7 @@ public:
 
 private:
     FolderLookup mLocalAppDataFolder;
+    uint32_t mError = 0; // a failure already taken, for the next lastError()
 };
 
 } // namespace setup::win32

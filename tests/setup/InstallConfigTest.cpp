@@ -37,6 +37,14 @@ State current()
     return {g_ExtensionPath, g_strExcute, g_strArgument, g_strKavariExcute, g_strKavariArgument};
 }
 
+std::wstring repeat(const std::wstring& text, size_t count)
+{
+    std::wstring all;
+    for (size_t i = 0; i < count; ++i)
+        all += text;
+    return all;
+}
+
 std::vector<std::string> valueLines(std::initializer_list<const char*> values)
 {
     std::vector<std::string> lines;
@@ -74,6 +82,11 @@ TEST(InstallConfig, ParsesLinesAndLogsEveryValue)
         {"a line without = borrows the next line's value, line breaks and all", "junk\r\nB=2\r\nExcute=e\r\n",
          {L"", L"e"}, valueLines({"2\r", "2", "e"})},
         {"ANSI bytes above 127", "Path=C:\\caf\xe9\n", {L"C:\\caf\u00e9"}, valueLines({"C:\\caf\xc3\xa9"})},
+        {"a value past the longest path is refused; the key keeps its value",
+         "Path=x\nPath=" + std::string(32768, 'y') + "\r\nExcute=e",
+         {L"x", L"e"},
+         {valueLines({"x"})[0], "InitExtensionAction>>value too long, ignored, length=32768",
+          valueLines({"e"})[0]}},
         {"no = at all stops at once", "no keys here\n", {}, {}},
         {"empty", "", {}, {}},
     };
@@ -152,6 +165,15 @@ TEST(InstallConfig, ExpandsPathMacros)
          L"P\\x", L"", L"", {}},
         {"an empty install folder leaves the separator", L"L:", L"", L"#Path#\\start.exe", L"#path#", L"",
          L"\\start.exe", L"#path#", {}},
+        // Refused before anything is built: 5,000 macros over a 10,000-character folder would be
+        // 50 million characters.
+        {"a program path past the longest path is refused and left empty, one at the bound is made",
+         L"L:", std::wstring(10000, L'p'), repeat(L"#Path#", 5000), std::wstring(10000, L'p').insert(0, L"#Path#"), 
+         std::wstring(10000, L'p'), L"", std::wstring(20000, L'p'), {}},
+        {"an install folder past the longest path is refused and left empty; nothing is created",
+         std::wstring(100, L'L'), repeat(L"#currentappdata#", 400), L"#Path#\\s.exe", L"", L"", L"\\s.exe", L"", {}},
+        {"exactly the longest path is made", L"L:", std::wstring(32760, L'p'), L"#Path#\\ab.exe",
+         L"#Path#\\abc.exe", std::wstring(32760, L'p'), std::wstring(32760, L'p') + L"\\ab.exe", L"", {}},
     };
     // clang-format on
     for (const Case& c : cases) {

@@ -55,14 +55,22 @@ public:
     }
     std::wstring tempFolder() override { return L"T:\\"; }
     bool pathExists(const std::wstring& path) override { return files.count(path) != 0; }
+    std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) override
+    {
+        const std::wstring path = folder + prefix + std::to_wstring(++mTempNames) + L".tmp";
+        files[path];
+        return path;
+    }
     std::unique_ptr<setup::ItemWriter> create(const std::wstring& path) override
     {
         note("create " + utf8(path));
-        if (refuseCreate.count(path)) {
-            mError = 5;
-            return nullptr;
-        }
-        return std::make_unique<Writer>(*this, path);
+        return open(path, false);
+    }
+    // Written aside: the target changes only when the whole body is in.
+    std::unique_ptr<setup::ItemWriter> createReplacement(const std::wstring& target) override
+    {
+        note("stage " + utf8(target));
+        return open(target, true);
     }
     uint32_t lastError() override { return mError; }
     std::wstring fileVersion(const std::wstring& path) override
@@ -94,9 +102,23 @@ public:
     }
 
 private:
+    std::unique_ptr<setup::ItemWriter> open(const std::wstring& path, bool swap)
+    {
+        if (refuseCreate.count(path)) {
+            mError = 5;
+            return nullptr;
+        }
+        if (!swap)
+            files[path].clear();
+        return std::make_unique<Writer>(*this, path, swap);
+    }
+
     class Writer final : public setup::ItemWriter {
     public:
-        Writer(RecordingHost& host, std::wstring path) : mHost(host), mPath(std::move(path)) {}
+        Writer(RecordingHost& host, std::wstring path, bool swap)
+            : mHost(host), mPath(std::move(path)), mSwap(swap)
+        {
+        }
         bool write(const uint8_t* data, size_t size) override
         {
             if (mHost.failWrite.count(mPath))
@@ -106,18 +128,27 @@ private:
         }
         bool close() override
         {
+            if (mSwap)
+                note("swap " + utf8(mPath));
             mHost.files[mPath] = mContent;
-            return !mHost.failWrite.count(mPath);
+            return true;
+        }
+        void abandon() override
+        {
+            if (!mSwap)
+                mHost.files[mPath] = mContent;
         }
         uint32_t error() const override { return 112; }
 
     private:
         RecordingHost& mHost;
         std::wstring mPath;
+        bool mSwap;
         std::string mContent;
     };
 
     uint32_t mError = 0;
+    int mTempNames = 0;
 };
 
 const std::string kConfig =
@@ -183,6 +214,14 @@ const Lines kConfigLines = {
     "1 InstallAddOn>>KavariExcute new, g_strKavariExcute=",
 };
 
+std::string repeat(const std::string& text, size_t count)
+{
+    std::string all;
+    for (size_t i = 0; i < count; ++i)
+        all += text;
+    return all;
+}
+
 Lines concat(std::initializer_list<Lines> parts)
 {
     Lines all;
@@ -216,21 +255,22 @@ TEST(Install, DemoPackageOverAnOlderStartProgram)
              kConfigLines,
              {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
               "> createFolder L:\\Local\\Kavari",
-              "> create T:\\orvanekavaristart.exe",
-              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\orvanekavaristart.exe",
+              "> create T:\\kvi1.tmp",
+              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp",
               "> version L:\\Local\\Kavari\\orvanekavaristart.exe",
-              "> version T:\\orvanekavaristart.exe",
+              "> version T:\\kvi1.tmp",
               "> replace L:\\Local\\Kavari\\orvanekavaristart.exe",
-              "> delete T:\\orvanekavaristart.exe",
+              "> delete T:\\kvi1.tmp",
               "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll",
-              "> create C:\\Chrome\\npkvdpx.dll",
+              "> stage C:\\Chrome\\npkvdpx.dll",
               "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
+              "> swap C:\\Chrome\\npkvdpx.dll",
               "1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
               "> createFolder L:\\Local\\Kavari",
-              "> create T:\\firefox.json",
-              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\firefox.json",
+              "> create T:\\kvi2.tmp",
+              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi2.tmp",
               "> replace L:\\Local\\Kavari\\firefox.json",
-              "> delete T:\\firefox.json",
+              "> delete T:\\kvi2.tmp",
               "1 InstallKavariAddOn>>processing, i=0, itemName=.",
               "> launch L:\\Local\\Kavari\\OrvaneKavariStart.exe /r",
               "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
@@ -291,17 +331,17 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
         std::function<void(RecordingHost&)> prepare;
         Lines expected; // the start program's and the plug-in module's part of the run
         std::string installedStart;
+        std::string profileModule = "old module"; // what P:\\Profile holds afterwards
     };
-    const Lines startHead = {
-        "1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-        "> create T:\\orvanekavaristart.exe",
-        "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\orvanekavaristart.exe"};
-    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe",
-                            "> version T:\\orvanekavaristart.exe"};
-    const Lines startTail = {"> delete T:\\orvanekavaristart.exe",
+    const Lines startHead = {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+                             "> create T:\\kvi1.tmp",
+                             "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp"};
+    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe", "> version T:\\kvi1.tmp"};
+    const Lines startTail = {"> delete T:\\kvi1.tmp",
                              "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"};
-    const Lines chromeTakes = {"> create C:\\Chrome\\npkvdpx.dll",
-                               "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll"};
+    const Lines chromeTakes = {"> stage C:\\Chrome\\npkvdpx.dll",
+                               "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
+                               "> swap C:\\Chrome\\npkvdpx.dll"};
     const auto installed = [](const char* content) {
         return [=](RecordingHost& host) { host.files[kInstalledStart] = content; };
     };
@@ -323,18 +363,19 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
         {"temporary copy cannot be opened: the installed file stays",
          [](RecordingHost& host) {
              host.files[kInstalledStart] = "v=7.0.1.8";
-             host.refuseCreate.insert(L"T:\\orvanekavaristart.exe");
+             host.refuseCreate.insert(L"T:\\kvi1.tmp");
          },
          concat(
              {{startHead[0], startHead[1],
-               "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5"},
+               "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5",
+               "> remove T:\\kvi1.tmp"},
               {startTail[1]},
               chromeTakes}),
          "v=7.0.1.8"},
         {"temporary copy cut short: deleted, the installed file stays",
          [](RecordingHost& host) {
              host.files[kInstalledStart] = "v=7.0.1.8";
-             host.failWrite.insert(L"T:\\orvanekavaristart.exe");
+             host.failWrite.insert(L"T:\\kvi1.tmp");
          },
          concat({startHead,
                  {"3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
@@ -342,22 +383,25 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
                  startTail,
                  chromeTakes}),
          "v=7.0.1.8"},
-        {"installed module removed first; only the profile folder: the fallback gets one too",
+        {"only the per-user Firefox folder: its module replaced whole, and the fallback gets one too",
          [](RecordingHost& host) {
-             host.plugins = {L"", L"F:\\Plugins", L"", L"S:\\Shared"};
-             host.files[L"F:\\Plugins\\npkvdpx.dll"] = "old module";
+             host.plugins = {L"", L"P:\\Profile", L"", L"S:\\Shared"};
+             host.files[L"P:\\Profile\\npkvdpx.dll"] = "old module";
          },
          concat({startHead,
                  {replaced},
                  startTail,
-                 {"> remove F:\\Plugins\\npkvdpx.dll", "> create F:\\Plugins\\npkvdpx.dll",
-                  "1 InstallKavariAddOn>>Installing, strInstallPath=F:\\Plugins\\npkvdpx.dll",
-                  "> create S:\\Shared\\npkvdpx.dll",
-                  "1 Force Installing plugin to FireFox shared path:", "~ S:\\Shared\\npkvdpx.dll"}}),
-         "v=7.0.1.9"},
-        {"Chrome refuses, a cut write in the profile folder: the fallback, with no shared folder the bare name",
+                 {"> stage P:\\Profile\\npkvdpx.dll",
+                  "1 InstallKavariAddOn>>Installing, strInstallPath=P:\\Profile\\npkvdpx.dll",
+                  "> swap P:\\Profile\\npkvdpx.dll", "> stage S:\\Shared\\npkvdpx.dll",
+                  "1 Force Installing plugin to FireFox shared path:", "~ S:\\Shared\\npkvdpx.dll",
+                  "> swap S:\\Shared\\npkvdpx.dll"}}),
+         "v=7.0.1.9", "module"},
+        {"Chrome refuses, a cut write in the profile folder keeps its old module; the fallback, with no "
+         "shared folder the bare name",
          [](RecordingHost& host) {
              host.plugins = {L"C:\\Chrome", L"", L"P:\\Profile", L""};
+             host.files[L"P:\\Profile\\npkvdpx.dll"] = "old module";
              host.refuseCreate.insert(L"C:\\Chrome\\npkvdpx.dll");
              host.failWrite.insert(L"P:\\Profile\\npkvdpx.dll");
              host.refuseCreate.insert(L"npkvdpx.dll");
@@ -365,20 +409,20 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
          concat({startHead,
                  {replaced},
                  startTail,
-                 {"> create C:\\Chrome\\npkvdpx.dll",
+                 {"> stage C:\\Chrome\\npkvdpx.dll",
                   "3 Installing plugin failed, strInstallPath=C:\\Chrome\\npkvdpx.dll, GetLastError()=5",
-                  "> create P:\\Profile\\npkvdpx.dll",
+                  "> stage P:\\Profile\\npkvdpx.dll",
                   "1 InstallKavariAddOn>>Installing, strInstallPath=P:\\Profile\\npkvdpx.dll",
                   "3 Installing plugin failed, strInstallPath=P:\\Profile\\npkvdpx.dll, GetLastError()=112",
-                  "> create npkvdpx.dll",
+                  "> stage npkvdpx.dll",
                   "3 Installing plugin failed, strInstallPath=npkvdpx.dll, GetLastError()=5"}}),
          "v=7.0.1.9"},
     };
     const Lines after = {"1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
-                         "> create T:\\firefox.json",
-                         "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\firefox.json",
+                         "> create T:\\kvi2.tmp",
+                         "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi2.tmp",
                          "> replace L:\\Local\\Kavari\\firefox.json",
-                         "> delete T:\\firefox.json",
+                         "> delete T:\\kvi2.tmp",
                          "1 InstallKavariAddOn>>processing, i=0, itemName=.",
                          "> launch L:\\Local\\Kavari\\OrvaneKavariStart.exe /r",
                          "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
@@ -392,7 +436,10 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
             concat({{"1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"}, c.expected, after}))
             << c.what;
         EXPECT_EQ(host.files[kInstalledStart], c.installedStart) << c.what;
-        EXPECT_EQ(host.files.count(L"T:\\orvanekavaristart.exe"), 0u) << c.what;
+        EXPECT_EQ(host.files.lower_bound(L"T:\\"), host.files.lower_bound(L"T:]")) << c.what; // no copy left
+        if (host.files.count(L"P:\\Profile\\npkvdpx.dll")) {
+            EXPECT_EQ(host.files[L"P:\\Profile\\npkvdpx.dll"], c.profileModule) << c.what;
+        }
     }
 }
 
@@ -435,18 +482,19 @@ TEST(Install, DamagedAndUnusualPayloads)
                   "3 InstallKavariAddOn>>unsafe item name, skipped, itemName=..\\escaped.txt",
                   "1 InstallKavariAddOn>>processing, i=2, itemName=CON.txt",
                   "3 InstallKavariAddOn>>unsafe item name, skipped, itemName=CON.txt",
-                  "1 InstallKavariAddOn>>processing, i=1, itemName=Plain.TXT", "> create T:\\plain.txt",
-                  "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\plain.txt",
-                  "> replace L:\\Local\\Kavari\\plain.txt", "> delete T:\\plain.txt",
+                  "1 InstallKavariAddOn>>processing, i=1, itemName=Plain.TXT", "> create T:\\kvi1.tmp",
+                  "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp",
+                  "> replace L:\\Local\\Kavari\\plain.txt", "> delete T:\\kvi1.tmp",
                   "1 InstallKavariAddOn>>processing, i=0, itemName=old-npkvdpx.dll.bak",
-                  "> create C:\\Chrome\\npkvdpx.dll",
-                  "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll"},
+                  "> stage C:\\Chrome\\npkvdpx.dll",
+                  "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
+                  "> swap C:\\Chrome\\npkvdpx.dll"},
                  launched})},
         {"no configuration: the bare name, relative to the current folder, and no launch",
          payloadOf({{"loose.txt", "loose"}, {".", ""}}),
-         {"1 InstallKavariAddOn>>processing, i=1, itemName=loose.txt", "> create T:\\loose.txt",
-          "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\loose.txt", "> replace loose.txt",
-          "> delete T:\\loose.txt", "1 InstallKavariAddOn>>processing, i=0, itemName=."}},
+         {"1 InstallKavariAddOn>>processing, i=1, itemName=loose.txt", "> create T:\\kvi1.tmp",
+          "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp", "> replace loose.txt",
+          "> delete T:\\kvi1.tmp", "1 InstallKavariAddOn>>processing, i=0, itemName=."}},
         {"only the second follow-up program, with an empty command line",
          payloadOf({{"extaction.bin", "KavariExcute=K:\\k.exe\n"}}),
          {"1 InstallKavariAddOn>>processing, i=0, itemName=extaction.bin", "> launch K:\\k.exe ",
@@ -456,4 +504,31 @@ TEST(Install, DamagedAndUnusualPayloads)
         RecordingHost host;
         EXPECT_EQ(decisions(run(c.payload, host)), c.expected) << c.what;
     }
+
+    // Refused before any work: 5,000 "#Path#" over a 10,000-character folder, a command line the
+    // system cannot take, a value longer than any path. The long values' own lines are left out.
+    RecordingHost host;
+    Lines refusals;
+    for (const std::string& line :
+         run(payloadOf({{"extaction.bin",
+                         "Path=" + std::string(10000, 'p') + "\nExcute=" + repeat("#Path#", 5000) +
+                             "\nKavariExcute=K:\\k.exe\nKavariArgument=" + std::string(32767, 'a') +
+                             "\nArgument=" + std::string(32768, 'b')}}),
+             host))
+        if (line.rfind("3 ", 0) == 0 || line.rfind("> ", 0) == 0)
+            refusals.push_back(line);
+    EXPECT_EQ(refusals,
+              (Lines{"3 InitExtensionAction>>value too long, ignored, length=32768",
+                     "3 InstallAddOn>>expanded path too long, ignored, g_strExcute",
+                     "3 InstallKavariAddOn>>launch refused, too long, program=8, commandLine=32767"}));
+}
+
+TEST(Install, ItemCopyNamesAreTheSystemsUniqueNamesWithTheRunsPrefix)
+{
+    for (const wchar_t* name : {L"kvi1.tmp", L"kviFFFF.TMP", L"KVIa2f.tmp"})
+        EXPECT_TRUE(setup::isItemCopyName(name)) << utf8(name);
+    // Another prefix's files, an installed item's name, a fifth digit, a folder in the name.
+    for (const wchar_t* name : {L"kvi.tmp", L"kvi12345.tmp", L"kvig.tmp", L"kvr1.tmp", L"kvi1.tmp.kvnew",
+                                L"firefox.json", L"x\\kvi1.tmp", L"kvi1.tm"})
+        EXPECT_FALSE(setup::isItemCopyName(name)) << utf8(name);
 }
