@@ -6,6 +6,7 @@
 #include "hostutil/Version.h"
 #include "platform/Bytes.h"
 #include "setup/Dpx.h"
+#include "setup/TempNames.h"
 #include "trace/DirectTrace.h"
 
 #include <algorithm>
@@ -80,23 +81,6 @@ std::unique_ptr<ItemWriter> createReplacement(InstallHost& host, const std::wstr
     std::unique_ptr<ItemWriter> writer = host.createReplacement(target);
     error = writer ? 0 : host.lastError();
     return writer;
-}
-
-bool isHexDigit(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
-wchar_t lowerAscii(wchar_t c)
-{
-    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
-}
-
-bool equalsIgnoringCase(std::wstring_view text, std::wstring_view lowercase)
-{
-    return text.size() == lowercase.size() &&
-           std::equal(text.begin(), text.end(), lowercase.begin(),
-                      [](wchar_t a, wchar_t b) { return lowerAscii(a) == b; });
 }
 
 bool isStartProgram(const std::wstring& itemName)
@@ -225,21 +209,6 @@ bool readConfiguration(ByteReader& payload, const BodyRange& body, std::vector<u
 }
 
 } // namespace
-
-bool isItemCopyName(std::wstring_view fileName)
-{
-    //   "kvi" | 1 to 4 hex digits | ".tmp"
-    const std::wstring_view prefix = kItemCopyPrefix;
-    constexpr std::wstring_view kExtension = L".tmp";
-    if (fileName.size() < prefix.size() + 1 + kExtension.size() ||
-        fileName.size() > prefix.size() + 4 + kExtension.size() ||
-        !equalsIgnoringCase(fileName.substr(0, prefix.size()), prefix) ||
-        !equalsIgnoringCase(fileName.substr(fileName.size() - kExtension.size()), kExtension))
-        return false;
-    const std::wstring_view digits =
-        fileName.substr(prefix.size(), fileName.size() - prefix.size() - kExtension.size());
-    return std::all_of(digits.begin(), digits.end(), isHexDigit);
-}
 
 bool readPayloadDirectory(ByteReader& payload, PackageHeader& header)
 {

@@ -29,14 +29,6 @@ public:
     virtual uint32_t error() const = 0;
 };
 
-// Item copies in the temporary folder have names of their own, made like the system's unique
-// temporary files: this prefix, one to four hexadecimal digits and ".tmp" ("kvi1a2f.tmp"). Two
-// installers at once never share one, and a later run knows the copies a killed one left.
-inline constexpr wchar_t kItemCopyPrefix[] = L"kvi";
-
-// Whether a file name (without its folder) has the item copies' pattern, in any letter case.
-bool isItemCopyName(std::wstring_view fileName);
-
 // Everything the run asks of the system. The install configuration's needs come with it, so one
 // object stands for the system in the whole run.
 class InstallHost : public InstallEnvironment {

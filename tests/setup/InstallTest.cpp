@@ -2,6 +2,7 @@
 // in the order they happen, for a normal install, the version rule, the plug-in folders and
 // damaged payloads.
 #include "setup/Install.h"
+#include "setup/TempNames.h"
 
 #include "platform/Bytes.h"
 #include "platform/TextConvert.h"
@@ -523,12 +524,14 @@ TEST(Install, DamagedAndUnusualPayloads)
                      "3 InstallKavariAddOn>>launch refused, too long, program=8, commandLine=32767"}));
 }
 
-TEST(Install, ItemCopyNamesAreTheSystemsUniqueNamesWithTheRunsPrefix)
+TEST(Install, OnlyTheRunsOwnTemporaryNamesCountAsLeftovers)
 {
-    for (const wchar_t* name : {L"kvi1.tmp", L"kviFFFF.TMP", L"KVIa2f.tmp"})
-        EXPECT_TRUE(setup::isItemCopyName(name)) << utf8(name);
-    // Another prefix's files, an installed item's name, a fifth digit, a folder in the name.
-    for (const wchar_t* name : {L"kvi.tmp", L"kvi12345.tmp", L"kvig.tmp", L"kvr1.tmp", L"kvi1.tmp.kvnew",
-                                L"firefox.json", L"x\\kvi1.tmp", L"kvi1.tm"})
-        EXPECT_FALSE(setup::isItemCopyName(name)) << utf8(name);
+    // What a later run may remove: the system's unique names under the run's three prefixes.
+    for (const wchar_t* name : {L"kvi1.tmp", L"kviFFFF.TMP", L"KVIa2f.tmp", L"kvr0.tmp", L"PreAB12.tmp"})
+        EXPECT_TRUE(setup::isRunTemporaryName(name)) << utf8(name);
+    // Another program's files, an installed item's name, a fifth digit, a folder in the name, the
+    // trace files, a staged copy beside an installed file.
+    for (const wchar_t* name : {L"kvi.tmp", L"kvi12345.tmp", L"kvig.tmp", L"kvx1.tmp", L"kvi1.tmp.kvnew",
+                                L"firefox.json", L"x\\kvi1.tmp", L"kvi1.tm", L"kvrtra_1.kvl", L"Prefs.tmp"})
+        EXPECT_FALSE(setup::isRunTemporaryName(name)) << utf8(name);
 }
