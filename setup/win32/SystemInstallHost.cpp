@@ -38,6 +38,7 @@ public:
 
     bool write(const uint8_t* data, size_t size) override
     {
+        clearErrors();
         if (!mStream.Write(data, size))
             return fail();
         mWritten += size;
@@ -46,8 +47,11 @@ public:
 
     bool close() override
     {
-        if (!mStream.Close() || !hasSize(mPath, mWritten))
+        clearErrors();
+        if (!mStream.Close())
             return fail();
+        if (!hasSize(mPath, mWritten))
+            return fail(); // closed without complaint, yet not all there: the bytes were never taken
         return !mFailed;
     }
 
@@ -56,10 +60,24 @@ public:
     uint32_t error() const override { return mError; }
 
 private:
+    // The stream leaves the system's error as the last call set it, and opening over the empty
+    // unique file set 183 (it already existed): clear it before each call, so a failure names its
+    // own cause.
+    static void clearErrors()
+    {
+        SetLastError(0);
+    }
+
     bool fail()
     {
-        if (!mFailed)
+        if (!mFailed) {
             mError = LastError::take().code;
+            // A write that the disk cut short succeeds for the system, which then has nothing to
+            // say (the runtime's errno is ENOSPC, Wine's EINVAL): a plain file that takes fewer
+            // bytes than handed is full.
+            if (mError == 0)
+                mError = ERROR_DISK_FULL;
+        }
         mFailed = true;
         return false;
     }
