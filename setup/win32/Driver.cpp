@@ -119,17 +119,9 @@ void runInstall()
     if (!prepareExtractionFolder(targetFolder))
         return;
 
-    const std::wstring tempFile = hostutil::MakeTempFileName(hostutil::GetTempFolder(), setup::kDataBlockPrefix);
-    const uint32_t nameError = tempFile.empty() ? LastError::take().code : 0;
-    // Delete-on-close and unshared from the start: the file goes with the handle however the run
-    // ends, a kill included, and no other run's clean-up takes it meanwhile.
-    UniqueFile compressed;
-    if (!tempFile.empty())
-        compressed.reset(CreateFileW(tempFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!compressed) {
-        const uint32_t error = tempFile.empty() ? nameError : LastError::take().code;
-        dpx(1, "InstallKavariAddOn>>Can not open compressed file.", uintItem("GetLastError()", error));
+    RunTemporary compressed = openRunTemporary(setup::kDataBlockPrefix);
+    if (!compressed.file) {
+        dpx(1, "InstallKavariAddOn>>Can not open compressed file.", uintItem("GetLastError()", compressed.error));
         return;
     }
 
@@ -138,26 +130,41 @@ void runInstall()
     uint32_t writeError = 0;
     setup::win32::FileReader reader(source.get());
     const setup::BlockCopy copy = setup::copyPackageBlock(reader, package, [&](const uint8_t* data, size_t size) {
-        return lzari::win32::writeWhole(compressed.get(), data, size, writeError);
+        return lzari::win32::writeWhole(compressed.file.get(), data, size, writeError);
     });
     source.reset();
     if (copy == setup::BlockCopy::WriteFailed) {
-        dpx(3, "InstallKavariAddOn>>write compressed file failed", pathItem("tempFile", tempFile),
+        dpx(3, "InstallKavariAddOn>>write compressed file failed", pathItem("tempFile", compressed.path),
             uintItem("GetLastError()", writeError));
         return;
     }
     if (copy == setup::BlockCopy::Changed) {
-        dpx(3, "InstallKavariAddOn>>package changed while it was read", pathItem("tempFile", tempFile));
+        dpx(3, "InstallKavariAddOn>>package changed while it was read", pathItem("tempFile", compressed.path));
         return;
     }
 
-    Uncompress(targetFolder, tempFile, std::move(compressed));
+    Uncompress(targetFolder, compressed.path, std::move(compressed.file));
 
-    if (hostutil::PathExists(tempFile))
-        hostutil::DeleteFile(tempFile);
+    if (hostutil::PathExists(compressed.path))
+        hostutil::DeleteFile(compressed.path);
 }
 
 } // namespace
+
+RunTemporary openRunTemporary(const wchar_t* prefix)
+{
+    RunTemporary temporary;
+    temporary.path = hostutil::MakeTempFileName(hostutil::GetTempFolder(), prefix);
+    if (temporary.path.empty()) {
+        temporary.error = LastError::take().code;
+        return temporary;
+    }
+    temporary.file.reset(CreateFileW(temporary.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!temporary.file)
+        temporary.error = LastError::take().code;
+    return temporary;
+}
 
 uint32_t GetPEFileSize(const std::wstring& path)
 {

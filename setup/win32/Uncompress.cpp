@@ -3,7 +3,6 @@
 #include "hostutil/win32/FileSystem.h"
 #include "lzari/win32/LZARI.h"
 #include "platform/win32/Handle.h"
-#include "platform/win32/LastError.h"
 #include "setup/Dpx.h"
 #include "setup/Install.h"
 #include "setup/TempNames.h"
@@ -11,7 +10,6 @@
 #include "setup/win32/FileReader.h"
 #include "setup/win32/SystemInstallHost.h"
 
-using platform::win32::LastError;
 using platform::win32::UniqueFile;
 using setup::dpx;
 using setup::pathItem;
@@ -57,29 +55,21 @@ int Uncompress(std::wstring destDir, std::wstring file, UniqueFile compressed)
     if (!hostutil::PathExists(destDir))
         hostutil::CFileSystem::RecursiveCreateFolder(destDir);
 
-    const std::wstring tempFile = hostutil::MakeTempFileName(hostutil::GetTempFolder(), setup::kPayloadPrefix);
-    const uint32_t nameError = tempFile.empty() ? LastError::take().code : 0;
-    // Opened once, unshared and delete-on-close, before a byte is decoded into it: the payload
-    // goes with the handle however the run ends, and no other run's clean-up takes it meanwhile.
-    UniqueFile payload;
-    if (!tempFile.empty())
-        payload.reset(CreateFileW(tempFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!payload) {
-        const uint32_t error = tempFile.empty() ? nameError : LastError::take().code;
-        dpx(3, "InstallKavariAddOn>>open file failed", pathItem("tempFile", tempFile),
-            setup::uintItem("GetLastError()", error));
+    RunTemporary payload = openRunTemporary(setup::kPayloadPrefix);
+    if (!payload.file) {
+        dpx(3, "InstallKavariAddOn>>open file failed", pathItem("tempFile", payload.path),
+            setup::uintItem("GetLastError()", payload.error));
         return 0;
     }
-    if (!decodePayload(compressed, file, payload.get(), tempFile))
+    if (!decodePayload(compressed, file, payload.file.get(), payload.path))
         return 0;
 
     setup::win32::SystemInstallHost host(hostutil::GetLocalAppDataFolder);
-    setup::win32::FileReader reader(payload.get());
+    setup::win32::FileReader reader(payload.file.get());
     if (!setup::installItems(reader, destDir, host))
         return 0;
     // Closing deletes the payload.
-    payload.reset();
+    payload.file.reset();
     setup::launchFollowUps(host);
     return 0;
 }
