@@ -137,6 +137,23 @@ void installItem(const std::wstring& itemName, ByteReader& payload, const BodyRa
 // Which of the first three plug-in folders took the module; kept across plug-in items of a run.
 using PluginFlags = std::array<bool, 3>;
 
+void pluginFailed(const std::wstring& strInstallPath, uint32_t error)
+{
+    dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath), uintItem("GetLastError()", error));
+}
+
+// A plug-in target is written beside the installed module and swapped in whole: a browser never
+// finds no module or half of one, and a failed write leaves the old one. Null, logged, when the
+// staged file cannot be made.
+std::unique_ptr<ItemWriter> openPluginTarget(InstallHost& host, const std::wstring& strInstallPath)
+{
+    uint32_t openError = 0;
+    std::unique_ptr<ItemWriter> writer = createReplacement(host, strInstallPath, openError);
+    if (!writer)
+        pluginFailed(strInstallPath, openError);
+    return writer;
+}
+
 void installPlugin(ByteReader& payload, const BodyRange& body, const std::array<std::wstring, 4>& folders,
                    PluginFlags& written, InstallHost& host)
 {
@@ -144,39 +161,27 @@ void installPlugin(ByteReader& payload, const BodyRange& body, const std::array<
         if (folders[k].empty())
             continue;
         const std::wstring strInstallPath = CombinePath(folders[k], L"npkvdpx.dll", L'\\');
-        // Written beside the installed module and swapped in whole: a browser never finds no
-        // module or half of one, and a failed write leaves the old one.
-        uint32_t openError = 0;
-        const std::unique_ptr<ItemWriter> writer = createReplacement(host, strInstallPath, openError);
-        if (!writer) {
-            dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
-                uintItem("GetLastError()", openError));
+        const std::unique_ptr<ItemWriter> writer = openPluginTarget(host, strInstallPath);
+        if (!writer)
             continue;
-        }
         dpx(1, "InstallKavariAddOn>>Installing", pathItem("strInstallPath", strInstallPath));
         if (writeBody(payload, body, *writer))
             written[k] = true;
         else
             // A folder that holds no whole module does not count, so the fallback still gets one.
-            dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
-                uintItem("GetLastError()", writer->error()));
+            pluginFailed(strInstallPath, writer->error());
     }
     // The per-user Firefox plug-in folder does not count: the shared folder gets its copy anyway.
     if (written[0] || written[2])
         return;
     const std::wstring strInstallPath = CombinePath(folders[3], L"npkvdpx.dll", L'\\');
-    uint32_t openError = 0;
-    const std::unique_ptr<ItemWriter> writer = createReplacement(host, strInstallPath, openError);
-    if (!writer) {
-        dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
-            uintItem("GetLastError()", openError));
+    const std::unique_ptr<ItemWriter> writer = openPluginTarget(host, strInstallPath);
+    if (!writer)
         return;
-    }
     dpx(1, "Force Installing plugin to FireFox shared path:");
     trace::traceFormattedDpx("%s", rlxutil::maskedValue(strInstallPath).c_str());
     if (!writeBody(payload, body, *writer))
-        dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
-            uintItem("GetLastError()", writer->error()));
+        pluginFailed(strInstallPath, writer->error());
 }
 
 void launch(const std::wstring& program, const std::wstring& commandLine, InstallHost& host)
