@@ -6,7 +6,6 @@
 #include "hostutil/Version.h"
 #include "platform/Bytes.h"
 #include "setup/Dpx.h"
-#include "setup/TempNames.h"
 #include "trace/DirectTrace.h"
 
 #include <algorithm>
@@ -67,18 +66,12 @@ bool writeBody(ByteReader& payload, const BodyRange& body, ItemWriter& writer)
     return writer.close();
 }
 
-// Opens the file; null with `error` read right where the open failed, before a log line is made.
-std::unique_ptr<ItemWriter> createFile(InstallHost& host, const std::wstring& path, uint32_t& error)
+// Opens a file that replaces `target` whole; null with `error` read right where the open failed,
+// before a log line is made.
+std::unique_ptr<ItemWriter> createReplacement(InstallHost& host, const std::wstring& target,
+                                              ReplaceLines lines, uint32_t& error)
 {
-    std::unique_ptr<ItemWriter> writer = host.create(path);
-    error = writer ? 0 : host.lastError();
-    return writer;
-}
-
-// The same for a file that replaces `target` whole.
-std::unique_ptr<ItemWriter> createReplacement(InstallHost& host, const std::wstring& target, uint32_t& error)
-{
-    std::unique_ptr<ItemWriter> writer = host.createReplacement(target);
+    std::unique_ptr<ItemWriter> writer = host.createReplacement(target, lines);
     error = writer ? 0 : host.lastError();
     return writer;
 }
@@ -93,32 +86,29 @@ void installItem(const std::wstring& itemName, ByteReader& payload, const BodyRa
 {
     host.createFolder(g_ExtensionPath);
     const std::wstring strInstallPath = CombinePath(g_ExtensionPath, itemName, L'\\');
-    // A name of this run's own rather than the item's: two installers at once never write into
-    // each other's copy.
-    const std::wstring strTempInstallPath = host.makeTempFile(host.tempFolder(), kItemCopyPrefix);
-    uint32_t openError = strTempInstallPath.empty() ? host.lastError() : 0;
+    // The copy is made beside the installed file, under a name of this run's own, and swapped in
+    // whole: the bytes are written once, and two installers at once never share a copy.
+    uint32_t openError = 0;
     const std::unique_ptr<ItemWriter> writer =
-        strTempInstallPath.empty() ? nullptr : createFile(host, strTempInstallPath, openError);
+        createReplacement(host, strInstallPath, ReplaceLines::forcedCopy, openError);
     if (!writer) {
         // Without a copy to put in its place, the installed file stays as it is.
         dpx(3, "Installing file failed", pathItem("strInstallPath", strInstallPath),
             uintItem("GetLastError()", openError));
-        if (!strTempInstallPath.empty())
-            host.removeFile(strTempInstallPath);
         return;
     }
+    const std::wstring& strTempInstallPath = writer->path();
     dpx(1, "InstallKavariAddOn>>Installing", pathItem("strTempInstallPath", strTempInstallPath));
-    if (!writeBody(payload, body, *writer)) {
+    if (!copyBody(payload, body, *writer)) {
         // A cut copy must not replace a whole installed file.
+        writer->abandon();
         dpx(3, "Installing file failed", pathItem("strInstallPath", strInstallPath),
             uintItem("GetLastError()", writer->error()));
-        host.deleteFile(strTempInstallPath);
         return;
     }
 
-    const bool installed = host.pathExists(strInstallPath);
     bool keep = false;
-    if (isStartProgram(itemName) && installed) {
+    if (isStartProgram(itemName) && host.pathExists(strInstallPath)) {
         // The installed file is asked first: its version lines come before the packaged one's.
         const std::wstring installedVersion = host.fileVersion(strInstallPath);
         const std::wstring packagedVersion = host.fileVersion(strTempInstallPath);
@@ -127,11 +117,11 @@ void installItem(const std::wstring& itemName, ByteReader& payload, const BodyRa
     if (keep) {
         dpx(1, "InstallKavariAddOn>>file already exists, and version is higher",
             pathItem("strInstallPath", strInstallPath));
+        writer->abandon();
     } else {
-        // Copied over rather than deleted first: a copy that fails then leaves the old file.
-        host.replaceFile(strTempInstallPath, strInstallPath);
+        // The swap logs its own failures; the installed file stays as it was on any of them.
+        writer->close();
     }
-    host.deleteFile(strTempInstallPath);
 }
 
 // Which of the first three plug-in folders took the module; kept across plug-in items of a run.
@@ -139,7 +129,8 @@ using PluginFlags = std::array<bool, 3>;
 
 void pluginFailed(const std::wstring& strInstallPath, uint32_t error)
 {
-    dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath), uintItem("GetLastError()", error));
+    dpx(3, "Installing plugin failed", pathItem("strInstallPath", strInstallPath),
+        uintItem("GetLastError()", error));
 }
 
 // A plug-in target is written beside the installed module and swapped in whole: a browser never
@@ -148,7 +139,8 @@ void pluginFailed(const std::wstring& strInstallPath, uint32_t error)
 std::unique_ptr<ItemWriter> openPluginTarget(InstallHost& host, const std::wstring& strInstallPath)
 {
     uint32_t openError = 0;
-    std::unique_ptr<ItemWriter> writer = createReplacement(host, strInstallPath, openError);
+    std::unique_ptr<ItemWriter> writer =
+        createReplacement(host, strInstallPath, ReplaceLines::quiet, openError);
     if (!writer)
         pluginFailed(strInstallPath, openError);
     return writer;

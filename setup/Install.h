@@ -18,16 +18,21 @@ namespace setup {
 class ItemWriter {
 public:
     virtual ~ItemWriter() = default;
+    // Where the bytes go until the file is closed.
+    virtual const std::wstring& path() const = 0;
     // False when not every byte went to the file.
     virtual bool write(const uint8_t* data, size_t size) = 0;
-    // Closes the file; false when not everything written is in it. Called once.
+    // Puts the file in place; false when it did not get there whole. Called once.
     virtual bool close() = 0;
-    // Closes the file without keeping what was written: a cut body must replace nothing. Called
-    // instead of close().
+    // Drops what was written: a cut body must replace nothing. Called instead of close().
     virtual void abandon() = 0;
     // The system's error number of the first failed write or close.
     virtual uint32_t error() const = 0;
 };
+
+// How a replacement reports its swap: a plug-in module quietly but for its failures, an item with
+// the forced copy's lines.
+enum class ReplaceLines { quiet, forcedCopy };
 
 // Everything the run asks of the system. The install configuration's needs come with it, so one
 // object stands for the system in the whole run.
@@ -35,29 +40,16 @@ class InstallHost : public InstallEnvironment {
 public:
     // Lowercases with the system's mapping, as item names are compared and installed.
     virtual void toLower(std::wstring& text) = 0;
-    // The temporary folder, with its trailing backslash.
-    virtual std::wstring tempFolder() = 0;
     virtual bool pathExists(const std::wstring& path) = 0;
-    // A new empty file of a unique name in the folder, named by the system from the prefix;
-    // empty, with the reason left for lastError(), when none can be made.
-    virtual std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) = 0;
-    // Opens the file for binary writing, emptied; null when it cannot be opened, with the
-    // reason left for lastError().
-    virtual std::unique_ptr<ItemWriter> create(const std::wstring& path) = 0;
-    // A new file beside `target` that takes its place whole when closed, with one rename (a
-    // target in use is moved aside first); until then, and when abandoned or cut short, the
-    // target stays as it was. Null, with the reason left for lastError(), when it cannot be made.
-    virtual std::unique_ptr<ItemWriter> createReplacement(const std::wstring& target) = 0;
+    // A new file beside `target`, under a name of this run's own, that takes its place whole when
+    // closed, with one rename (a target in use is moved aside first); until then, and when
+    // abandoned or cut short, the target stays as it was. Null, with the reason left for
+    // lastError(), when it cannot be made.
+    virtual std::unique_ptr<ItemWriter> createReplacement(const std::wstring& target, ReplaceLines lines) = 0;
     // The system's error number of the last failed call, read once.
     virtual uint32_t lastError() = 0;
     // The file version of an executable file, empty when it cannot be read.
     virtual std::wstring fileVersion(const std::wstring& path) = 0;
-    // Copies `from` over `to`, moving a target in use aside; logs its own failures.
-    virtual void replaceFile(const std::wstring& from, const std::wstring& to) = 0;
-    // Deletes the file; logs its own failure.
-    virtual void deleteFile(const std::wstring& path) = 0;
-    // Deletes the file without a word, whatever comes of it.
-    virtual void removeFile(const std::wstring& path) = 0;
     // The browser plug-in folders in the order they are tried: Chrome's, Firefox's per-user
     // plug-in folder, the Firefox profile's, then the shared fallback; empty where there is none.
     virtual std::array<std::wstring, 4> pluginFolders() = 0;

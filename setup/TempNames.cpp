@@ -33,8 +33,7 @@ bool isRunTemporaryName(const std::wstring& fileName)
     const std::wstring extension = L".tmp";
     if (fileName.size() < kPrefix + 1 + extension.size() || fileName.size() > kPrefix + 4 + extension.size())
         return false;
-    if (!startsWithFolded(fileName, kDataBlockPrefix) && !startsWithFolded(fileName, kPayloadPrefix) &&
-        !startsWithFolded(fileName, kItemCopyPrefix))
+    if (!startsWithFolded(fileName, kDataBlockPrefix) && !startsWithFolded(fileName, kPayloadPrefix))
         return false;
     const size_t digitsEnd = fileName.size() - extension.size();
     for (size_t i = kPrefix; i < digitsEnd; ++i)

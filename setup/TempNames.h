@@ -10,9 +10,8 @@ namespace setup {
 // hexadecimal digits and ".tmp".
 inline constexpr const wchar_t* kDataBlockPrefix = L"kvr"; // the package data block
 inline constexpr const wchar_t* kPayloadPrefix = L"Pre";   // the decoded payload
-inline constexpr const wchar_t* kItemCopyPrefix = L"kvi";  // an item's copy before it goes into place
 
-// True for a file name of that form with one of the three prefixes, in any letter case. Other
+// True for a file name of that form with one of the two prefixes, in any letter case. Other
 // programs' files and the trace files ("kvrtra_...") never match.
 bool isRunTemporaryName(const std::wstring& fileName);
 

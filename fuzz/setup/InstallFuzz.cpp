@@ -5,6 +5,7 @@
 #include "setup/InstallConfig.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -20,37 +21,30 @@ public:
         for (wchar_t& c : text)
             c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
     }
-    std::wstring tempFolder() override { return L"T:\\"; }
     // Every other installed file exists, so both branches of the version rule are taken.
     bool pathExists(const std::wstring& path) override { return (++mCalls & 1) != 0 && !path.empty(); }
-    std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) override
+    // A plug-in module goes to its folders, any other item into the install folder under a plain
+    // name.
+    std::unique_ptr<setup::ItemWriter> createReplacement(const std::wstring& target,
+                                                         setup::ReplaceLines lines) override
     {
-        return folder + prefix + L"1.tmp";
-    }
-    std::unique_ptr<setup::ItemWriter> create(const std::wstring&) override
-    {
-        return std::make_unique<Writer>(mPayloadSize);
-    }
-    std::unique_ptr<setup::ItemWriter> createReplacement(const std::wstring& target) override
-    {
-        if (target.size() < 11 || target.compare(target.size() - 11, 11, L"npkvdpx.dll") != 0)
-            std::abort();
-        return std::make_unique<Writer>(mPayloadSize);
+        if (lines == setup::ReplaceLines::quiet) {
+            if (target.size() < 11 || target.compare(target.size() - 11, 11, L"npkvdpx.dll") != 0)
+                std::abort();
+        } else {
+            const std::wstring& path = g_ExtensionPath;
+            const size_t folder = path.size() + (path.empty() || path.back() == L'\\' ? 0 : 1);
+            if (target.compare(0, path.size(), path) != 0 ||
+                target.find_first_of(L"\\/:", folder) != std::wstring::npos)
+                std::abort();
+        }
+        return std::make_unique<Writer>(target + L".new", mPayloadSize);
     }
     uint32_t lastError() override { return 0; }
     std::wstring fileVersion(const std::wstring& path) override
     {
         return path.size() % 3 == 0 ? L"" : (path.size() % 3 == 1 ? L"7.0.1.9" : L"7.0.2.1");
     }
-    void replaceFile(const std::wstring&, const std::wstring& to) override
-    {
-        const std::wstring& path = g_ExtensionPath;
-        const size_t folder = path.size() + (path.empty() || path.back() == L'\\' ? 0 : 1);
-        if (to.compare(0, path.size(), path) != 0 || to.find_first_of(L"\\/:", folder) != std::wstring::npos)
-            std::abort();
-    }
-    void deleteFile(const std::wstring&) override {}
-    void removeFile(const std::wstring&) override {}
     std::array<std::wstring, 4> pluginFolders() override
     {
         return {L"C:\\Chrome", L"", L"P:\\Profile", L"S:\\Shared"};
@@ -60,7 +54,8 @@ public:
 private:
     class Writer final : public setup::ItemWriter {
     public:
-        explicit Writer(size_t limit) : mLimit(limit) {}
+        Writer(std::wstring path, size_t limit) : mPath(std::move(path)), mLimit(limit) {}
+        const std::wstring& path() const override { return mPath; }
         bool write(const uint8_t*, size_t size) override
         {
             mWritten += size;
@@ -73,6 +68,7 @@ private:
         uint32_t error() const override { return 0; }
 
     private:
+        std::wstring mPath;
         size_t mLimit;
         size_t mWritten = 0;
     };

@@ -80,8 +80,9 @@ bool isStagedName(const std::wstring& name, const std::wstring& prefix)
     return true;
 }
 
-// Copies that a killed run left beside the target. A run still copying holds its copy open
-// without sharing, so the delete fails for it and succeeds for those nobody holds.
+// Copies that a killed run left beside the target. A run still writing holds its copy open until
+// the swap, so the exclusive open fails for it and succeeds, deleting on close, for those nobody
+// holds.
 void removeStaleCopies(const std::wstring& target)
 {
     const size_t separator = target.find_last_of(L"\\/:");
@@ -94,7 +95,9 @@ void removeStaleCopies(const std::wstring& target)
     do {
         if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
             isStagedName(found.cFileName, prefix))
-            ::DeleteFileW((folder + found.cFileName).c_str());
+            platform::win32::UniqueFile(
+                CreateFileW((folder + found.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     } while (FindNextFileW(find.get(), &found));
 }
 
@@ -125,8 +128,8 @@ bool refuseNonFile(const std::wstring& target)
     return true;
 }
 
-// The source's bytes in a new staged file beside the target, read in pieces, flushed and closed;
-// the error of the call that failed, taken where it failed, or 0.
+// The source's bytes in a new staged file beside the target, read in pieces; the error of the call
+// that failed, taken where it failed, or 0.
 uint32_t stageCopy(const std::wstring& source, const std::wstring& target, StagedFile& staged)
 {
     const platform::win32::UniqueFile in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -147,7 +150,18 @@ uint32_t stageCopy(const std::wstring& source, const std::wstring& target, Stage
         if (!staged.write(buffer.get(), read))
             return staged.error();
     }
-    return staged.finish() ? 0 : staged.error();
+    return 0;
+}
+
+// Flushes the staged copy and swaps it in, with the failure line a forced copy writes.
+int finishAndSwap(StagedFile& staged, const std::wstring& source, const std::wstring& newFile)
+{
+    if (!staged.finish()) {
+        dpxUtil(3, "filesystem>>ForceCopyFile failed", uintItem("GetLastError()", staged.error()),
+                pathItem("existingFile", source), pathItem("newFile", newFile));
+        return 0;
+    }
+    return SwapInStaged(staged, source, newFile);
 }
 
 } // namespace
@@ -157,6 +171,13 @@ StagedFile::~StagedFile()
     mFile.reset();
     if (!mPath.empty())
         ::DeleteFileW(mPath.c_str());
+}
+
+void StagedFile::placed()
+{
+    // The handle now names the file in its place: closing it deletes nothing.
+    mFile.reset();
+    mPath.clear();
 }
 
 bool StagedFile::fail(uint32_t error)
@@ -171,10 +192,11 @@ bool StagedFile::open(const std::wstring& target)
     removeStaleCopies(target);
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::wstring path = stagedName(target);
-        // CREATE_NEW never opens what exists under the name; no sharing keeps other runs from
-        // taking it for a stale copy.
-        mFile.reset(
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // CREATE_NEW never opens what exists under the name. Held open until the swap, which the
+        // shared delete access allows, so another run never takes it for a stale copy; readers
+        // (the version check) may look in.
+        mFile.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (mFile) {
             mPath = path;
             mError = 0;
@@ -212,19 +234,18 @@ bool StagedFile::finish()
         return fail(ERROR_INVALID_HANDLE);
     if (!FlushFileBuffers(mFile.get()))
         return fail(LastError::take().code);
-    // Closed before the swap: a file open without sharing cannot be renamed.
-    mFile.reset();
+    mFinished = true;
     return true;
 }
 
 int SwapInStaged(StagedFile& staged, const std::wstring& source, const std::wstring& newFile)
 {
-    if (staged.mFile || staged.mPath.empty())
+    if (!staged.mFinished || staged.mPath.empty())
         return staged.fail(ERROR_INVALID_HANDLE);
     if (refuseNonFile(newFile))
         return staged.fail(ERROR_DIRECTORY);
     if (swapIn(staged.mPath, newFile)) {
-        staged.mPath.clear();
+        staged.placed();
         return 1;
     }
     const uint32_t error = LastError::take().code;
@@ -266,7 +287,7 @@ int SwapInStaged(StagedFile& staged, const std::wstring& source, const std::wstr
     const BOOL result = swapIn(staged.mPath, newFile);
     const uint32_t swapError = result ? 0 : LastError::take().code;
     if (result)
-        staged.mPath.clear();
+        staged.placed();
     dpxUtil(2, "filesystem>>ForceCopyFile", intItem("result", result), pathItem("existingFile", source),
             pathItem("newFile", newFile), uintItem("GetLastError()", swapError));
     if (!result) {
@@ -313,7 +334,16 @@ int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile)
                 pathItem("existingFile", existingFile), pathItem("newFile", newFile));
         return 0;
     }
-    return SwapInStaged(staged, existingFile, newFile);
+    return finishAndSwap(staged, existingFile, newFile);
+}
+
+int ForceCopyStaged(StagedFile& staged, const std::wstring& newFile)
+{
+    dpxUtil(1, "filesystem>>ForceCopyFile", pathItem("existingFile", staged.path()),
+            pathItem("newFile", newFile));
+    if (refuseNonFile(newFile))
+        return staged.fail(ERROR_DIRECTORY);
+    return finishAndSwap(staged, staged.path(), newFile);
 }
 
 int CFileSystem::IsFolderWritable(const std::wstring& folderPath, bool allowNonFixedDrive)

@@ -38,7 +38,8 @@ int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile)
 
 // A file in the making beside its target, "<target>.<16 hex digits>.kvnew" in the same folder so
 // that the swap is one rename on one volume. Filled in pieces, finished, then put in place by
-// SwapInStaged; removed on every way out that did not put it in place.
+// SwapInStaged; held open until then (others may read it), and removed on every way out that did
+// not put it in place.
 class StagedFile {
 public:
     StagedFile() = default;
@@ -51,8 +52,8 @@ public:
     bool open(const std::wstring& target);
     // False, with error(), when not every byte went to the file.
     bool write(const void* data, size_t size);
-    // Flushes and closes: delayed write errors (a full disk among them) show here, before the copy
-    // takes any place. False, with error().
+    // Flushes: delayed write errors (a full disk among them) show here, before the copy takes any
+    // place. False, with error().
     bool finish();
     // The system's error number of the call that failed, taken where it failed; 0 while none did.
     uint32_t error() const { return mError; }
@@ -60,11 +61,14 @@ public:
 
 private:
     friend int SwapInStaged(StagedFile&, const std::wstring&, const std::wstring&);
+    friend int ForceCopyStaged(StagedFile&, const std::wstring&);
     bool fail(uint32_t error);
+    void placed();
 
     platform::win32::UniqueFile mFile;
     std::wstring mPath;
     uint32_t mError = 0;
+    bool mFinished = false;
 };
 
 // Puts a finished staged copy in place of `target` with one rename that is on disk when it returns.
@@ -72,6 +76,10 @@ private:
 // named as their existing file); a target that is not a file is left alone. Non-zero on success;
 // on failure the target is as it was and error() holds the failing call's error.
 int SwapInStaged(StagedFile& staged, const std::wstring& source, const std::wstring& target);
+
+// ForceCopyFile for bytes already staged beside `newFile`: its lines, with the staged file as the
+// existing one, its flush and its swap. Non-zero on success.
+int ForceCopyStaged(StagedFile& staged, const std::wstring& newFile);
 
 // The long form of a path; empty when the system has none or it does not fit MAX_PATH.
 std::wstring GetLongPath(const std::wstring& path);

@@ -1,5 +1,5 @@
-// The install host of the running system: the ANSI code page, files through the item stream and
-// the host utilities, the browser plug-in folders and process creation.
+// The install host of the running system: the ANSI code page, files staged beside their targets
+// through the host utilities, the browser plug-in folders and process creation.
 #pragma once
 
 #include "setup/Install.h"
@@ -25,16 +25,10 @@ public:
     void createFolder(const std::wstring& folder) const override;
 
     void toLower(std::wstring& text) override;
-    std::wstring tempFolder() override;
     bool pathExists(const std::wstring& path) override;
-    std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) override;
-    std::unique_ptr<ItemWriter> create(const std::wstring& path) override;
-    std::unique_ptr<ItemWriter> createReplacement(const std::wstring& target) override;
+    std::unique_ptr<ItemWriter> createReplacement(const std::wstring& target, ReplaceLines lines) override;
     uint32_t lastError() override;
     std::wstring fileVersion(const std::wstring& path) override;
-    void replaceFile(const std::wstring& from, const std::wstring& to) override;
-    void deleteFile(const std::wstring& path) override;
-    void removeFile(const std::wstring& path) override;
     std::array<std::wstring, 4> pluginFolders() override;
     bool launch(const std::wstring& program, const std::wstring& commandLine) override;
 

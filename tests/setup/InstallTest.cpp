@@ -2,10 +2,10 @@
 // in the order they happen, for a normal install, the version rule, the plug-in folders and
 // damaged payloads.
 #include "setup/Install.h"
-#include "setup/TempNames.h"
 
 #include "platform/Bytes.h"
 #include "platform/TextConvert.h"
+#include "setup/TempNames.h"
 #include "tests/support/CaptureSink.h"
 #include "trace/DirectTrace.h"
 
@@ -54,24 +54,18 @@ public:
         for (wchar_t& c : text)
             c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
     }
-    std::wstring tempFolder() override { return L"T:\\"; }
     bool pathExists(const std::wstring& path) override { return files.count(path) != 0; }
-    std::wstring makeTempFile(const std::wstring& folder, const std::wstring& prefix) override
-    {
-        const std::wstring path = folder + prefix + std::to_wstring(++mTempNames) + L".tmp";
-        files[path];
-        return path;
-    }
-    std::unique_ptr<setup::ItemWriter> create(const std::wstring& path) override
-    {
-        note("create " + utf8(path));
-        return open(path, false);
-    }
-    // Written aside: the target changes only when the whole body is in.
-    std::unique_ptr<setup::ItemWriter> createReplacement(const std::wstring& target) override
+    // Written aside, under the target's name and ".new": the target changes only when the whole
+    // body is in.
+    std::unique_ptr<setup::ItemWriter> createReplacement(const std::wstring& target,
+                                                         setup::ReplaceLines lines) override
     {
         note("stage " + utf8(target));
-        return open(target, true);
+        if (refuseCreate.count(target)) {
+            mError = 5;
+            return nullptr;
+        }
+        return std::make_unique<Writer>(*this, target, lines);
     }
     uint32_t lastError() override { return mError; }
     std::wstring fileVersion(const std::wstring& path) override
@@ -79,21 +73,6 @@ public:
         note("version " + utf8(path));
         const std::string& content = files[path];
         return content.rfind("v=", 0) == 0 ? setup::latin1ToWide(content.substr(2)) : L"";
-    }
-    void replaceFile(const std::wstring& from, const std::wstring& to) override
-    {
-        note("replace " + utf8(to));
-        files[to] = files[from];
-    }
-    void deleteFile(const std::wstring& path) override
-    {
-        note("delete " + utf8(path));
-        files.erase(path);
-    }
-    void removeFile(const std::wstring& path) override
-    {
-        note("remove " + utf8(path));
-        files.erase(path);
     }
     std::array<std::wstring, 4> pluginFolders() override { return plugins; }
     bool launch(const std::wstring& program, const std::wstring& commandLine) override
@@ -103,53 +82,40 @@ public:
     }
 
 private:
-    std::unique_ptr<setup::ItemWriter> open(const std::wstring& path, bool swap)
-    {
-        if (refuseCreate.count(path)) {
-            mError = 5;
-            return nullptr;
-        }
-        if (!swap)
-            files[path].clear();
-        return std::make_unique<Writer>(*this, path, swap);
-    }
-
+    // The staged copy sits in `files` while it is written, so the version check can read it.
     class Writer final : public setup::ItemWriter {
     public:
-        Writer(RecordingHost& host, std::wstring path, bool swap)
-            : mHost(host), mPath(std::move(path)), mSwap(swap)
+        Writer(RecordingHost& host, std::wstring target, setup::ReplaceLines lines)
+            : mHost(host), mTarget(std::move(target)), mPath(mTarget + L".new"), mLines(lines)
         {
+            mHost.files[mPath];
         }
+        ~Writer() override { mHost.files.erase(mPath); }
+        const std::wstring& path() const override { return mPath; }
         bool write(const uint8_t* data, size_t size) override
         {
-            if (mHost.failWrite.count(mPath))
+            if (mHost.failWrite.count(mTarget))
                 return false;
-            mContent.append(reinterpret_cast<const char*>(data), size);
+            mHost.files[mPath].append(reinterpret_cast<const char*>(data), size);
             return true;
         }
         bool close() override
         {
-            if (mSwap)
-                note("swap " + utf8(mPath));
-            mHost.files[mPath] = mContent;
+            note((mLines == setup::ReplaceLines::forcedCopy ? "replace " : "swap ") + utf8(mTarget));
+            mHost.files[mTarget] = mHost.files[mPath];
             return true;
         }
-        void abandon() override
-        {
-            if (!mSwap)
-                mHost.files[mPath] = mContent;
-        }
+        void abandon() override {}
         uint32_t error() const override { return 112; }
 
     private:
         RecordingHost& mHost;
+        std::wstring mTarget;
         std::wstring mPath;
-        bool mSwap;
-        std::string mContent;
+        setup::ReplaceLines mLines;
     };
 
     uint32_t mError = 0;
-    int mTempNames = 0;
 };
 
 const std::string kConfig =
@@ -231,6 +197,16 @@ Lines concat(std::initializer_list<Lines> parts)
     return all;
 }
 
+// The demo package's last item and the launch, the same after every start program and module.
+const Lines kDemoTail = {
+    "> stage L:\\Local\\Kavari\\firefox.json",
+    "1 InstallKavariAddOn>>Installing, strTempInstallPath=L:\\Local\\Kavari\\firefox.json.new",
+    "> replace L:\\Local\\Kavari\\firefox.json",
+    "1 InstallKavariAddOn>>processing, i=0, itemName=.",
+    "> launch L:\\Local\\Kavari\\OrvaneKavariStart.exe /r",
+    "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
+    "~ Argument:/r"};
+
 } // namespace
 
 TEST(Install, DemoPackageOverAnOlderStartProgram)
@@ -254,28 +230,22 @@ TEST(Install, DemoPackageOverAnOlderStartProgram)
               "header.pFile[i].Offset=17, header.pFile[i].Length=13, header.pFile[i].Size=90",
               "1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"},
              kConfigLines,
-             {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-              "> createFolder L:\\Local\\Kavari",
-              "> create T:\\kvi1.tmp",
-              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp",
-              "> version L:\\Local\\Kavari\\orvanekavaristart.exe",
-              "> version T:\\kvi1.tmp",
-              "> replace L:\\Local\\Kavari\\orvanekavaristart.exe",
-              "> delete T:\\kvi1.tmp",
-              "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll",
-              "> stage C:\\Chrome\\npkvdpx.dll",
-              "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
-              "> swap C:\\Chrome\\npkvdpx.dll",
-              "1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
-              "> createFolder L:\\Local\\Kavari",
-              "> create T:\\kvi2.tmp",
-              "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi2.tmp",
-              "> replace L:\\Local\\Kavari\\firefox.json",
-              "> delete T:\\kvi2.tmp",
-              "1 InstallKavariAddOn>>processing, i=0, itemName=.",
-              "> launch L:\\Local\\Kavari\\OrvaneKavariStart.exe /r",
-              "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
-              "~ Argument:/r"}}));
+             {
+                 "1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+                 "> createFolder L:\\Local\\Kavari",
+                 "> stage L:\\Local\\Kavari\\orvanekavaristart.exe",
+                 "1 InstallKavariAddOn>>Installing, strTempInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe.new",
+                 "> version L:\\Local\\Kavari\\orvanekavaristart.exe",
+                 "> version L:\\Local\\Kavari\\orvanekavaristart.exe.new",
+                 "> replace L:\\Local\\Kavari\\orvanekavaristart.exe",
+                 "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll",
+                 "> stage C:\\Chrome\\npkvdpx.dll",
+                 "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
+                 "> swap C:\\Chrome\\npkvdpx.dll",
+                 "1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
+                 "> createFolder L:\\Local\\Kavari",
+             },
+             kDemoTail}));
     EXPECT_EQ(host.files,
               (std::map<std::wstring, std::string>{{L"L:\\Local\\Kavari\\orvanekavaristart.exe", "v=7.0.1.9"},
                                                    {L"L:\\Local\\Kavari\\firefox.json", "{}"},
@@ -334,12 +304,13 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
         std::string installedStart;
         std::string profileModule = "old module"; // what P:\\Profile holds afterwards
     };
-    const Lines startHead = {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-                             "> create T:\\kvi1.tmp",
-                             "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp"};
-    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe", "> version T:\\kvi1.tmp"};
-    const Lines startTail = {"> delete T:\\kvi1.tmp",
-                             "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"};
+    const Lines startHead = {
+        "1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+        "> stage L:\\Local\\Kavari\\orvanekavaristart.exe",
+        "1 InstallKavariAddOn>>Installing, strTempInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe.new"};
+    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe",
+                            "> version L:\\Local\\Kavari\\orvanekavaristart.exe.new"};
+    const Lines startTail = {"1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"};
     const Lines chromeTakes = {"> stage C:\\Chrome\\npkvdpx.dll",
                                "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
                                "> swap C:\\Chrome\\npkvdpx.dll"};
@@ -361,22 +332,21 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
                  startTail,
                  chromeTakes}),
          "v=7.0.1.9"},
-        {"temporary copy cannot be opened: the installed file stays",
+        {"the copy cannot be made: the installed file stays",
          [](RecordingHost& host) {
              host.files[kInstalledStart] = "v=7.0.1.8";
-             host.refuseCreate.insert(L"T:\\kvi1.tmp");
+             host.refuseCreate.insert(kInstalledStart);
          },
          concat(
              {{startHead[0], startHead[1],
-               "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5",
-               "> remove T:\\kvi1.tmp"},
-              {startTail[1]},
+               "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5"},
+              startTail,
               chromeTakes}),
          "v=7.0.1.8"},
-        {"temporary copy cut short: deleted, the installed file stays",
+        {"the copy cut short: dropped, the installed file stays",
          [](RecordingHost& host) {
              host.files[kInstalledStart] = "v=7.0.1.8";
-             host.failWrite.insert(L"T:\\kvi1.tmp");
+             host.failWrite.insert(kInstalledStart);
          },
          concat({startHead,
                  {"3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
@@ -419,15 +389,7 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
                   "3 Installing plugin failed, strInstallPath=npkvdpx.dll, GetLastError()=5"}}),
          "v=7.0.1.9"},
     };
-    const Lines after = {"1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
-                         "> create T:\\kvi2.tmp",
-                         "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi2.tmp",
-                         "> replace L:\\Local\\Kavari\\firefox.json",
-                         "> delete T:\\kvi2.tmp",
-                         "1 InstallKavariAddOn>>processing, i=0, itemName=.",
-                         "> launch L:\\Local\\Kavari\\OrvaneKavariStart.exe /r",
-                         "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
-                         "~ Argument:/r"};
+    const Lines after = concat({{"1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json"}, kDemoTail});
     for (const Case& c : cases) {
         RecordingHost host;
         c.prepare(host);
@@ -437,7 +399,8 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
             concat({{"1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"}, c.expected, after}))
             << c.what;
         EXPECT_EQ(host.files[kInstalledStart], c.installedStart) << c.what;
-        EXPECT_EQ(host.files.lower_bound(L"T:\\"), host.files.lower_bound(L"T:]")) << c.what; // no copy left
+        for (const auto& [path, content] : host.files)
+            EXPECT_NE(path.substr(path.size() - 4), L".new") << c.what; // no copy left
         if (host.files.count(L"P:\\Profile\\npkvdpx.dll")) {
             EXPECT_EQ(host.files[L"P:\\Profile\\npkvdpx.dll"], c.profileModule) << c.what;
         }
@@ -483,9 +446,10 @@ TEST(Install, DamagedAndUnusualPayloads)
                   "3 InstallKavariAddOn>>unsafe item name, skipped, itemName=..\\escaped.txt",
                   "1 InstallKavariAddOn>>processing, i=2, itemName=CON.txt",
                   "3 InstallKavariAddOn>>unsafe item name, skipped, itemName=CON.txt",
-                  "1 InstallKavariAddOn>>processing, i=1, itemName=Plain.TXT", "> create T:\\kvi1.tmp",
-                  "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp",
-                  "> replace L:\\Local\\Kavari\\plain.txt", "> delete T:\\kvi1.tmp",
+                  "1 InstallKavariAddOn>>processing, i=1, itemName=Plain.TXT",
+                  "> stage L:\\Local\\Kavari\\plain.txt",
+                  "1 InstallKavariAddOn>>Installing, strTempInstallPath=L:\\Local\\Kavari\\plain.txt.new",
+                  "> replace L:\\Local\\Kavari\\plain.txt",
                   "1 InstallKavariAddOn>>processing, i=0, itemName=old-npkvdpx.dll.bak",
                   "> stage C:\\Chrome\\npkvdpx.dll",
                   "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
@@ -493,9 +457,9 @@ TEST(Install, DamagedAndUnusualPayloads)
                  launched})},
         {"no configuration: the bare name, relative to the current folder, and no launch",
          payloadOf({{"loose.txt", "loose"}, {".", ""}}),
-         {"1 InstallKavariAddOn>>processing, i=1, itemName=loose.txt", "> create T:\\kvi1.tmp",
-          "1 InstallKavariAddOn>>Installing, strTempInstallPath=T:\\kvi1.tmp", "> replace loose.txt",
-          "> delete T:\\kvi1.tmp", "1 InstallKavariAddOn>>processing, i=0, itemName=."}},
+         {"1 InstallKavariAddOn>>processing, i=1, itemName=loose.txt", "> stage loose.txt",
+          "1 InstallKavariAddOn>>Installing, strTempInstallPath=loose.txt.new", "> replace loose.txt",
+          "1 InstallKavariAddOn>>processing, i=0, itemName=."}},
         {"only the second follow-up program, with an empty command line",
          payloadOf({{"extaction.bin", "KavariExcute=K:\\k.exe\n"}}),
          {"1 InstallKavariAddOn>>processing, i=0, itemName=extaction.bin", "> launch K:\\k.exe ",
@@ -526,12 +490,13 @@ TEST(Install, DamagedAndUnusualPayloads)
 
 TEST(Install, OnlyTheRunsOwnTemporaryNamesCountAsLeftovers)
 {
-    // What a later run may remove: the system's unique names under the run's three prefixes.
-    for (const wchar_t* name : {L"kvi1.tmp", L"kviFFFF.TMP", L"KVIa2f.tmp", L"kvr0.tmp", L"PreAB12.tmp"})
+    // What a later run may remove: the system's unique names under the run's two prefixes.
+    for (const wchar_t* name : {L"kvr1.tmp", L"kvrFFFF.TMP", L"KVRa2f.tmp", L"kvr0.tmp", L"PreAB12.tmp"})
         EXPECT_TRUE(setup::isRunTemporaryName(name)) << utf8(name);
     // Another program's files, an installed item's name, a fifth digit, a folder in the name, the
-    // trace files, a staged copy beside an installed file.
-    for (const wchar_t* name : {L"kvi.tmp", L"kvi12345.tmp", L"kvig.tmp", L"kvx1.tmp", L"kvi1.tmp.kvnew",
-                                L"firefox.json", L"x\\kvi1.tmp", L"kvi1.tm", L"kvrtra_1.kvl", L"Prefs.tmp"})
+    // trace files, a staged copy beside an installed file, an older build's item copy.
+    for (const wchar_t* name :
+         {L"kvr.tmp", L"kvr12345.tmp", L"kvrg.tmp", L"kvx1.tmp", L"kvr1.tmp.kvnew", L"firefox.json",
+          L"x\\kvr1.tmp", L"kvr1.tm", L"kvrtra_1.kvl", L"Prefs.tmp", L"kvi1.tmp"})
         EXPECT_FALSE(setup::isRunTemporaryName(name)) << utf8(name);
 }

@@ -83,6 +83,29 @@ TEST(HostUtilFileSystem, ForceCopyFileReplacesWholeAndNeverLosesTheInstalledFile
         EXPECT_EQ(capture.texts(), Lines{copyLine});
     }
     {
+        // Bytes the caller staged: readable before the swap, swapped in with the forced copy's lines
+        // while still held open; another run's staged copy of the same target, held open, stays.
+        folder.write("plugin.dll", bytes("old"));
+        folder.write("plugin.dll.00001f2c0000beef.kvnew", bytes("stale"));
+        const std::string live = "plugin.dll.00001f2c0000cafe.kvnew";
+        folder.write(live, bytes("live"));
+        UniqueFile otherRun = holdOpen(folder.wide(live), FILE_SHARE_READ | FILE_SHARE_DELETE);
+        ASSERT_TRUE(otherRun);
+        StagedFile staged;
+        ASSERT_TRUE(staged.open(target));
+        ASSERT_TRUE(staged.write("newer", 5));
+        const std::wstring stagedPath = staged.path();
+        EXPECT_EQ(folder.read(std::filesystem::path(stagedPath).filename().u8string()), bytes("newer"));
+        const rlxutil::ScopedCaptureSink capture;
+        EXPECT_EQ(ForceCopyStaged(staged, target), 1);
+        EXPECT_EQ(folder.read("plugin.dll"), bytes("newer"));
+        EXPECT_EQ(capture.texts(), Lines{"filesystem>>ForceCopyFile, existingFile=" + m(stagedPath) +
+                                         ", newFile=" + m(target)});
+        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll", live}), Lines{});
+        otherRun.reset();
+        DeleteFileW(folder.wide(live).c_str());
+    }
+    {
         // The installed program is running: a file in use is renamed aside, never replaced in place.
         folder.write("plugin.dll", bytes("old"));
         const UniqueFile inUse = holdOpen(target, FILE_SHARE_READ | FILE_SHARE_DELETE);
@@ -142,7 +165,8 @@ TEST(HostUtilFileSystem, ForceCopyFileFailuresLeaveTheInstalledFile)
         folder.write("data.txt/notes", bytes("mine"));
         const rlxutil::ScopedCaptureSink capture;
         EXPECT_EQ(ForceCopyFile(source, taken), 0);
-        EXPECT_EQ(capture.texts().back(), "filesystem>>ForceCopyFile failed, target is not a file, newFile=" + m(taken));
+        EXPECT_EQ(capture.texts().back(),
+                  "filesystem>>ForceCopyFile failed, target is not a file, newFile=" + m(taken));
         EXPECT_EQ(folder.read("data.txt/notes"), bytes("mine"));
         EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll", "data.txt"}), Lines{});
     }
@@ -165,17 +189,19 @@ TEST(HostUtilFileSystem, ForceCopyFileOntoAFullDiskKeepsTheInstalledFile)
     const std::wstring source = folder.wide("large.bin");
     const std::wstring target = disk + L"\\item.bin";
     {
-        const UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const UniqueFile file(
+            CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD written = 0;
         ASSERT_TRUE(WriteFile(file.get(), old.data(), static_cast<DWORD>(old.size()), &written, nullptr));
     }
     const rlxutil::ScopedCaptureSink capture;
     EXPECT_EQ(ForceCopyFile(source, target), 0);
-    EXPECT_EQ(capture.texts().back(), "filesystem>>ForceCopyFile failed, GetLastError()=" +
-                                          std::to_string(ERROR_DISK_FULL) + ", existingFile=" + m(source) +
-                                          ", newFile=" + m(target));
+    EXPECT_EQ(capture.texts().back(),
+              "filesystem>>ForceCopyFile failed, GetLastError()=" + std::to_string(ERROR_DISK_FULL) +
+                  ", existingFile=" + m(source) + ", newFile=" + m(target));
     std::ifstream in(platform::wideToUtf8(target.substr(2)), std::ios::binary);
-    const test_support::Bytes installed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const test_support::Bytes installed((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
     EXPECT_EQ(installed == old, true);
     WIN32_FIND_DATAW found{};
     int entries = 0;

@@ -289,7 +289,6 @@ TEST_F(SetupEndToEnd, DemoInstallerFromKvpackInstallsEverythingAndStartsTheStart
 
     const std::string folder = utf8(masked(installFolder().wstring()));
     const std::string app = utf8(masked((mCase.path() / L"setup.exe").wstring()));
-    const std::string temp = utf8(masked(tempFolder().wstring() + L"\\"));
     EXPECT_TRUE(run.inOrder({
         "orvane kavari addone setup program starting..., g_strApplication=" + app,
         "InstallKavariAddOn>>begin",
@@ -308,10 +307,10 @@ TEST_F(SetupEndToEnd, DemoInstallerFromKvpackInstallsEverythingAndStartsTheStart
         "InstallAddOn>>Excute new, g_strExcute=" + folder + "\\OrvaneKavariStart.exe",
         "InstallAddOn>>KavariExcute new, g_strKavariExcute=",
         "InstallKavariAddOn>>processing, i=5, itemName=OrvaneKavariStart.exe",
-        "InstallKavariAddOn>>Installing, strTempInstallPath=" + temp + "kvi*",
+        "InstallKavariAddOn>>Installing, strTempInstallPath=" + folder + "\\orvanekavaristart.exe.*",
         "InstallKavariAddOn>>processing, i=4, itemName=npkvdpx.dll",
         "InstallKavariAddOn>>processing, i=3, itemName=firefox.json",
-        "InstallKavariAddOn>>Installing, strTempInstallPath=" + temp + "kvi*",
+        "InstallKavariAddOn>>Installing, strTempInstallPath=" + folder + "\\firefox.json.*",
         "InstallKavariAddOn>>processing, i=2, itemName=edge.json",
         "InstallKavariAddOn>>processing, i=1, itemName=chrome.json",
         "InstallKavariAddOn>>processing, i=0, itemName=.",
@@ -601,28 +600,39 @@ TEST_F(SetupEndToEnd, PluginModuleGoesToTheBrowserFoldersOrIsForcedIntoTheFallba
 TEST_F(SetupEndToEnd, TemporariesOfKilledRunsGoAndNothingElse)
 {
     fs::create_directories(tempFolder());
-    // What killed runs leave: the data block, the payload, an item's copy, in any letter case.
-    const std::vector<std::wstring> leftovers = {L"kvr1A2B.tmp", L"PREffff.tmp", L"kvi0.tmp"};
-    // What is not theirs to take: other names, a folder, and a file another run holds open.
-    const std::vector<std::wstring> kept = {L"kvr12345.tmp", L"kvrt.tmp", L"Pre1.txt", L"other.tmp",
-                                            L"kvi2.tmp"};
-    for (const auto& name : leftovers)
-        writeBytes(tempFolder() / name, text("left"));
-    for (const auto& name : kept)
-        writeBytes(tempFolder() / name, text("kept"));
+    fs::create_directories(installFolder());
+    // What killed runs leave: the data block and the payload in Temp, in any letter case, and a
+    // copy staged beside an installed file.
+    const std::vector<fs::path> leftovers = {tempFolder() / L"kvr1A2B.tmp", tempFolder() / L"PREffff.tmp",
+                                             installed("firefox.json.00000001DEADBEEF.kvnew")};
+    // What is not theirs to take: other names, a folder, and the files another run holds open.
+    const std::vector<fs::path> kept = {
+        tempFolder() / L"kvr12345.tmp",   tempFolder() / L"kvrt.tmp",
+        tempFolder() / L"Pre1.txt",       tempFolder() / L"other.tmp",
+        tempFolder() / L"kvr2.tmp",       installed("firefox.json.00000002deadbeef.kvnew"),
+        installed("firefox.json.1.kvnew")};
+    for (const auto& path : leftovers)
+        writeBytes(path, text("left"));
+    for (const auto& path : kept)
+        writeBytes(path, text("kept"));
     fs::create_directories(tempFolder() / L"kvr3.tmp");
-    const platform::win32::UniqueFile held(CreateFileW((tempFolder() / L"kvi2.tmp").c_str(), GENERIC_READ,
+    const auto hold = [](const fs::path& path) {
+        return platform::win32::UniqueFile(CreateFileW(path.c_str(), GENERIC_WRITE,
                                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held);
+    };
+    const platform::win32::UniqueFile heldTemp = hold(tempFolder() / L"kvr2.tmp");
+    const platform::win32::UniqueFile heldStaged = hold(installed("firefox.json.00000002deadbeef.kvnew"));
+    ASSERT_TRUE(heldTemp && heldStaged);
 
     const SetupRun run = install(demoFile("KavariSetup.exe"));
     EXPECT_TRUE(run.has("InstallKavariAddOn>>leave"));
-    EXPECT_TRUE(fs::exists(installed("orvanekavaristart.exe")));
-    for (const auto& name : leftovers)
-        EXPECT_FALSE(fs::exists(tempFolder() / name)) << utf8(name);
-    for (const auto& name : kept)
-        EXPECT_TRUE(fs::exists(tempFolder() / name)) << utf8(name);
+    EXPECT_EQ(readBytes(installed("firefox.json")),
+              readBytes(fs::path(KV_SOURCE_DIR) / "demo" / "firefox.json"));
+    for (const auto& path : leftovers)
+        EXPECT_FALSE(fs::exists(path)) << path.string();
+    for (const auto& path : kept)
+        EXPECT_TRUE(fs::exists(path)) << path.string();
     EXPECT_TRUE(fs::is_directory(tempFolder() / L"kvr3.tmp"));
 }
 
