@@ -2,9 +2,9 @@
 # An install killed at random instants: a package whose large item replaces its older version is
 # installed over the old one and killed (SIGKILL) at instants spread over the measured length of
 # an uninterrupted run, so that they fall in every phase (package read, data block write, decode,
-# item copy, copy into place). After each kill every installed file must be byte for byte the old
+# item copy beside its target, flush and swap). After each kill every installed file must be byte for byte the old
 # or the new version; the next run must install everything and leave no temporary file behind
-# (kvr*.tmp, Pre*.tmp, item copies in Temp, anything but the items in the install folder).
+# (kvr*.tmp, Pre*.tmp in Temp, staged copies or anything but the items in the install folder).
 #   kill-install.sh KVPACK SETUP_EXE KVTRACE_EXE PREFIX
 # KV_KILL_SEED=N replays the instants of an earlier run (as fractions of the measured length),
 # KV_KILLS the number of kills (40), KV_KILL_MIB the large item's size (48).
