@@ -3,6 +3,7 @@
 
 #include "lzari/Codec.h"
 #include "lzari/Decoder.h"
+#include "lzari/Model.h"
 #include "platform/Decimal.h"
 #include "platform/Host.h"
 
@@ -73,15 +74,24 @@ template <class Write> void pump(lzari::ByteSource& source, Write write)
     if (decoder->textSize() == 0) {
         return;
     }
+    // The progress marks come every KiB; the output goes out a full buffer at a time, as each
+    // write is a system call (and under Wine more than one).
     std::vector<uint8_t> buffer(kBufferSize);
+    size_t filled = 0;
     while (!decoder->finished()) {
-        const size_t written = decoder->decodeSome(buffer.data(), buffer.size());
-        if (!write(buffer.data(), written)) {
-            return;
+        if (buffer.size() - filled < lzari::kMaxMatch) {
+            if (!write(buffer.data(), filled)) {
+                return;
+            }
+            filled = 0;
         }
+        filled += decoder->decodeSome(buffer.data() + filled, buffer.size() - filled);
         if (decoder->takeProgressMark()) {
             printCount(decoder->count(), '\r');
         }
+    }
+    if (filled > 0 && !write(buffer.data(), filled)) {
+        return;
     }
     printCount(decoder->count(), '\n');
 }
