@@ -82,6 +82,8 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
     run = runKvtrace({"dump", unfinished});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "-- record #1 at offset 48 is not complete");
+    EXPECT_NE(run.out.find("#2 setup.exe@rec"), std::string::npos) << "the records after it are shown";
+    EXPECT_NE(run.out.find("#4 DPX: done"), std::string::npos);
     run = runKvtrace({"dump", "--json", unfinished});
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "{\"seq\":1,\"incomplete\":true,\"offset\":48}");
     EXPECT_EQ(runKvtrace({"dump", "--level", "1", unfinished}).out.find("#1 "), std::string::npos);
