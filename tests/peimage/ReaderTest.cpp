@@ -64,30 +64,20 @@ TEST(Win6432PE, TestImagesOfBothWidths)
         std::vector<std::pair<const char*, const char*>> strings;
         const char* lastLanguages;
     };
+    // clang-format off
     const Expect images[] = {
         // "Empty" has an empty value: the key after it must still be found.
-        {"version32.dll",
-         "I386",
-         "1.2.3.4",
-         "10.0.19041.1",
-         {{"CompanyName", "Kavari Test Images"},
-          {"companyNAME", "Kavari Test Images"},
-          {"Empty", ""},
-          {"ProductName", "Pr\xC3\xBC"
-                          "fbild"},
-          {"Company", ""},
-          {"CompanyNameX", ""}},
+        {"version32.dll", "I386", "1.2.3.4", "10.0.19041.1",
+         {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"}, {"Empty", ""},
+          {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Company", ""}, {"CompanyNameX", ""}},
          "RT_VERSION 16/1/1033"},
         // Two languages: only the first in directory order (German) counts.
-        {"version64.dll",
-         "AMD64",
-         "65535.0.19041.1",
-         "7.0.2.1",
+        {"version64.dll", "AMD64", "65535.0.19041.1", "7.0.2.1",
          {{"CompanyName", "Kavari Testbilder"},
-          {"FileDescription", "Pr\xC3\xBC"
-                              "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
+          {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
          "RT_VERSION 16/1/1031 RT_VERSION 16/1/1033"},
     };
+    // clang-format on
     for (const auto& e : images) {
         const std::wstring path = platform::utf8ToWide(kImages + "/" + e.image);
         rlxutil::ScopedCaptureSink capture;
