@@ -194,7 +194,6 @@ TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
 TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
 {
     buildSample();
-    fs::create_directory(mDir / "folder");
     fs::create_symlink("setup.exe", mDir / "link.exe");
 
     struct Case {
@@ -202,9 +201,7 @@ TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
         const char* problem;
     } const cases[] = {
         {"/dev/null", "is not a regular file"},
-        {"folder", "is a folder, not a file"},
         {"link.exe", "is a symbolic link, not a regular file"},
-        {"missing/x.exe", "its folder does not exist"},
     };
     for (const Case& c : cases) {
         const Outcome run = kvpack(std::string("build --stub stub.exe -o ") + c.out + " item.txt");
@@ -214,7 +211,6 @@ TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
     struct stat status {};
     ASSERT_EQ(stat("/dev/null", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));
-    EXPECT_TRUE(fs::is_directory(mDir / "folder"));
     EXPECT_TRUE(fs::is_symlink(mDir / "link.exe"));
 
     // Links planted under the names temporaries take lead nowhere: the old fixed name, and one
@@ -236,12 +232,6 @@ TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
     EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("edited"));
     ASSERT_EQ(kvpack("extract --force setup.exe out").status, 0);
     EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("hello"));
-
-    // A run killed part-way left a large temporary: the next one removes it, and nothing else.
-    write("setup.exe.fedcba9876543210.kvpack-part", std::vector<uint8_t>(1 << 20));
-    write("setup.exe.notmine.kvpack-part", {1});
-    ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
-    EXPECT_EQ(leftovers(), std::vector<std::string>{"setup.exe.notmine.kvpack-part"});
 }
 
 // Each refusal is one exact line naming the file, with nothing written and nothing read whole first.
