@@ -27,6 +27,7 @@ TEST(MappedFile, MapsRegularFilesAndRefusesEverythingElseByName)
         {"empty", true, "", 0},
         {"sub", false, "is a folder, not a file", 0},
         {"missing", false, "no such file", 0},
+        {"nowhere/x", false, "no such file", 0},
     };
     for (const Case& c : cases) {
         platform::MappedFile file;
