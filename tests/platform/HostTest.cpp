@@ -128,7 +128,6 @@ TEST(HostPaths, FileNamesAndJoins)
     EXPECT_EQ(platform::fileNameOf("c.txt"), "c.txt");
     EXPECT_EQ(platform::fileNameOf("dir/"), "");
     EXPECT_EQ(platform::fileNameOf(u8"\u4e2d/caf\u00e9 x"), u8"caf\u00e9 x");
-    EXPECT_EQ(platform::fileNameOf(platform::joinPath("dir", "x")), "x");
     EXPECT_EQ(platform::joinPath("dir/", "x"), "dir/x");
     EXPECT_EQ(platform::joinPath("", "x"), "x");
 }
