@@ -140,13 +140,8 @@ std::string crcText(const std::vector<uint8_t>& bytes)
 TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
 {
     // Several scripts, spaces, and bytes that are not UTF-8: each is the name of the file opened.
-    const char* const names[] = {"plain",
-                                 "caf\xC3\xA9",
-                                 "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x90\x8D",
-                                 "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD",
-                                 "two  spaces",
-                                 "\xD0\xB8\xD0\xBC\xD1\x8F \xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB\xD0\xB0",
-                                 "\xE9t\xE9"};
+    const char* const names[] = {"plain", "caf\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x90\x8D",
+                                 "two  spaces", "\xE9t\xE9"};
     write("extaction.bin", testimages::bytesOf("Path=#currentappdata#\\Kavari\n"));
     std::vector<uint8_t> program(300000);
     for (size_t i = 0; i < program.size(); ++i)
