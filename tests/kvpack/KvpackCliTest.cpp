@@ -291,7 +291,6 @@ TEST_F(KvpackCli, RulesAReleaseEngineerExpects)
         {"c.txt=a=b.txt", 0, "", "c.txt"},
         {"item.txt empty.txt", 0, "warning: item \"empty.txt\": empty.txt is empty", "empty.txt"},
         {"a:b=item.txt", 1, "plain file name", ""},
-        {"COM0=item.txt", 1, "reserved device name", ""},
         {"CONOUT$=item.txt", 1, "reserved device name", ""},
         {"-dash.txt", 2, "unknown option or missing value: -dash.txt", ""},
     };
