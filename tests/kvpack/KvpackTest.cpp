@@ -41,24 +41,16 @@ std::vector<uint8_t> built(const std::vector<PackageItem>& items = sampleItems()
 
 } // namespace
 
-TEST(KvpackBuild, InstallerReadsBackItemByItemPastASignatureBehindIt)
+// Items, their order and their bodies are read back through the program (KvpackCliTest).
+TEST(KvpackBuild, PackageFollowsTheImageAndIsFoundPastASignatureBehindIt)
 {
-    const auto items = sampleItems();
-    auto installer = built(items);
+    auto installer = built();
     installer.insert(installer.end(), 2048, 0x30);
     const InstallerReport report = inspectInstaller(installer, true);
     ASSERT_TRUE(report.ok()) << report.problem;
     EXPECT_TRUE(report.warnings.empty());
     EXPECT_EQ(report.package.magicOffset, testimages::expectedEnd({}));
-    ASSERT_EQ(report.directory.Count, items.size());
-    const auto order = processingOrder(report.directory);
-    for (size_t k = 0; k < items.size(); ++k) {
-        const auto& entry = report.directory.pFile[order[k]];
-        EXPECT_EQ(entry.szFileName, items[k].name);
-        ASSERT_EQ(entry.Size, items[k].body.size());
-        EXPECT_TRUE(
-            std::equal(items[k].body.begin(), items[k].body.end(), report.payload.begin() + entry.Offset));
-    }
+    EXPECT_EQ(report.directory.Count, sampleItems().size());
 }
 
 TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
@@ -155,9 +147,6 @@ TEST(KvpackVerify, HostileContentBehindAGoodCrc)
     }
     EXPECT_NE(inspectPayload(setup::buildPayload({{"..", {1}}})).find("not a file name"), std::string::npos);
     EXPECT_NE(inspectPayload({}).find("no directory size"), std::string::npos);
-    EXPECT_NE(inspectInstaller(kvpack_test::installerOfStream({0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4}), true)
-                  .problem.find("implausible"),
-              std::string::npos);
 }
 
 TEST(KvpackBuild, NamesThatWouldInstallOntoOneFileAreRefusedAndWarnedAbout)

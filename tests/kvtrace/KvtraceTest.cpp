@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -17,7 +16,6 @@
 using namespace trace;
 using test_support::TempFolder;
 using trace_test::TestFile;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -82,6 +80,8 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
     run = runKvtrace({"dump", unfinished});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "-- record #1 at offset 48 is not complete");
+    EXPECT_NE(run.out.find("#2 setup.exe@rec"), std::string::npos) << "the records after it are shown";
+    EXPECT_NE(run.out.find("#4 DPX: done"), std::string::npos);
     run = runKvtrace({"dump", "--json", unfinished});
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "{\"seq\":1,\"incomplete\":true,\"offset\":48}");
     EXPECT_EQ(runKvtrace({"dump", "--level", "1", unfinished}).out.find("#1 "), std::string::npos);
@@ -226,9 +226,8 @@ TEST(Kvtrace, AnyFileNameAndOnlyRegularTraceFilesAreRead)
     }
     EXPECT_EQ(runKvtrace({"dump", "--", dir.utf8("-dash.kvl")}).status, 0);
 
-    // A folder is refused by name; a large sparse file is judged by its header alone, without
-    // being read, and one beyond the format's 32-bit sizes is refused before that.
-    fs::create_directory(dir.file("folder"));
+    // A large sparse file is judged by its header alone, without being read, and one beyond the
+    // format's 32-bit sizes is refused before that. (Folders and missing files: the host test.)
     dir.sparse("big.kvl", uint64_t{2} << 30);
     dir.sparse("huge.kvl", uint64_t{5} << 30);
     std::vector<uint8_t> v2 = ring.bytes;
@@ -240,14 +239,11 @@ TEST(Kvtrace, AnyFileNameAndOnlyRegularTraceFilesAreRead)
         const char* name;
         const char* problem;
     } const cases[] = {
-        {"folder", "is a folder, not a file"},
         {"big.kvl", "not a trace file"},
         {"zeros.kvl", "not a trace file"},
         {"v2.kvl", "unsupported trace format version 2"},
         {"tiny.kvl", "file too short for a trace header"},
         {"huge.kvl", "too large for a trace file"},
-        {"missing.kvl", "no such file"},
-        {"nowhere/x.kvl", "no such file"},
     };
     for (const Case& c : cases)
         for (const char* command : {"dump", "info"}) {

@@ -2,8 +2,8 @@
 // seeks that fail at the size, and the one log line without a view.
 #include "peimage/FileMapping.h"
 
-#include "tests/support/CaptureSink.h"
 #include "peimage/HostMapping.h"
+#include "tests/support/CaptureSink.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -87,12 +87,11 @@ TEST(FileMapping, EmptyAndUnopenableFiles)
     EXPECT_EQ(capture.texts(), std::vector<std::string>{kNotOpened});
     capture.sink().clear();
 
-    EXPECT_FALSE(file.open(folder.wide("missing")));
+    // A missing file's line is checked with the image reader's.
     EXPECT_FALSE(file.open(folder.path().wstring()));
     EXPECT_EQ(file.problem(), "is a folder, not a file");
     EXPECT_EQ(capture.texts(),
-              (std::vector<std::string>{"HostFileMapping::open, problem=no such file",
-                                        "HostFileMapping::open, problem=is a folder, not a file"}));
+              std::vector<std::string>{"HostFileMapping::open, problem=is a folder, not a file"});
     BufferMapping none(nullptr, 0);
     EXPECT_TRUE(none.open(L"x"));
     EXPECT_EQ(none.view(), nullptr);

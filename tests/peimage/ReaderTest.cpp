@@ -64,30 +64,20 @@ TEST(Win6432PE, TestImagesOfBothWidths)
         std::vector<std::pair<const char*, const char*>> strings;
         const char* lastLanguages;
     };
+    // clang-format off
     const Expect images[] = {
         // "Empty" has an empty value: the key after it must still be found.
-        {"version32.dll",
-         "I386",
-         "1.2.3.4",
-         "10.0.19041.1",
-         {{"CompanyName", "Kavari Test Images"},
-          {"companyNAME", "Kavari Test Images"},
-          {"Empty", ""},
-          {"ProductName", "Pr\xC3\xBC"
-                          "fbild"},
-          {"Company", ""},
-          {"CompanyNameX", ""}},
+        {"version32.dll", "I386", "1.2.3.4", "10.0.19041.1",
+         {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"}, {"Empty", ""},
+          {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Company", ""}, {"CompanyNameX", ""}},
          "RT_VERSION 16/1/1033"},
         // Two languages: only the first in directory order (German) counts.
-        {"version64.dll",
-         "AMD64",
-         "65535.0.19041.1",
-         "7.0.2.1",
+        {"version64.dll", "AMD64", "65535.0.19041.1", "7.0.2.1",
          {{"CompanyName", "Kavari Testbilder"},
-          {"FileDescription", "Pr\xC3\xBC"
-                              "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
+          {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
          "RT_VERSION 16/1/1031 RT_VERSION 16/1/1033"},
     };
+    // clang-format on
     for (const auto& e : images) {
         const std::wstring path = platform::utf8ToWide(kImages + "/" + e.image);
         rlxutil::ScopedCaptureSink capture;
@@ -161,13 +151,18 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
     };
 
     const std::string i386 = "CWin6432PE::_OpenPE_Header, I386, mOriginFile=x.exe";
-    const std::vector<std::string> headerFailed = {
-        "_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe",
-        "CWin6432PE>>open failed, filename=x.exe"};
+    const std::string notMz =
+        "CWin6432PE::_OpenPE_Header, Unkown image signature, mDosHeader.e_magic=19802, mOriginFile=x.exe";
+    const std::string unknownMachine = "CWin6432PE::_OpenPE_Header, mMachineType=452";
+    const std::string openFailed = "CWin6432PE>>open failed, filename=x.exe";
+    const std::string noHeader = "_OpenPE_Header, Failed to open PE Header, mOriginFile=x.exe";
+    const std::vector<std::string> headerFailed = {noHeader, openFailed};
     const std::vector<std::string> sectionsFailed = {i386, "failed to open PE Sections, mOriginFile=x.exe",
-                                                     "CWin6432PE>>open failed, filename=x.exe"};
+                                                     openFailed};
     const std::string noDirectory = "No IMAGE_RESOURCE_DIRECTORY";
     const std::string loops = "8:CWin6432PE>>loadResourceDirectory, resource tree loops or is too deep";
+    const std::string rva = "8:failed to resolve RVA", past = "8:Failed to read file";
+    const std::string signature = "8:Invalid Signature", sections = "8:Failed to Sections";
     struct Case {
         const char* what;
         Patch patch;
@@ -176,74 +171,32 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
         std::vector<std::string> traces; // records straight to the trace
         const char* version;
     };
+    // clang-format off
     const Case cases[] = {
         {"sound", [](Bytes&) {}, true, {i386}, {}, "1.2.3.4"},
-        {"not MZ",
-         set16(0, 0x4D5A),
-         true,
-         {"CWin6432PE::_OpenPE_Header, Unkown image signature, mDosHeader.e_magic=19802, mOriginFile=x.exe",
-          i386},
-         {},
-         "1.2.3.4"},
-        {"unknown machine",
-         set16(nt + 4, 0x01C4),
-         true,
-         {"CWin6432PE::_OpenPE_Header, mMachineType=452", noDirectory},
-         {},
-         ""},
+        {"not MZ", set16(0, 0x4D5A), true, {notMz, i386}, {}, "1.2.3.4"},
+        {"unknown machine", set16(nt + 4, 0x01C4), true, {unknownMachine, noDirectory}, {}, ""},
         {"no resources", set32(resourceRva, 0), true, {i386, noDirectory}, {}, ""},
-        {"zero sections", set16(nt + 6, 0), true, {i386}, {"8:failed to resolve RVA"}, ""},
-        {"resources outside every section",
-         set32(resourceRva, 0x900000),
-         true,
-         {i386},
-         {"8:failed to resolve RVA"},
-         ""},
+        {"zero sections", set16(nt + 6, 0), true, {i386}, {rva}, ""},
+        {"resources outside every section", set32(resourceRva, 0x900000), true, {i386}, {rva}, ""},
         {"version block below the fixed part", set32(versionEntry + 4, 63), true, {i386}, {}, ""},
         {"fixed part only", set32(versionEntry + 4, 64), true, {i386}, {}, "1.2.3.4"},
-        {"version data past the end",
-         set32(versionEntry + 4, 0x7FFFFFF0),
-         true,
-         {i386},
-         {"8:Failed to read file"},
-         ""},
-        {"entries past the end",
-         set16(versionTypeDir + 14, 0xFFFF),
-         true,
-         {i386},
-         {"8:Failed to read file"},
-         ""},
+        {"version data past the end", set32(versionEntry + 4, 0x7FFFFFF0), true, {i386}, {past}, ""},
+        {"entries past the end", set16(versionTypeDir + 14, 0xFFFF), true, {i386}, {past}, ""},
         // A name that fails ends its own directory only.
-        {"name past the end", set16(sampleName, 0x7FFF), true, {i386}, {"8:Failed to read file"}, "1.2.3.4"},
+        {"name past the end", set16(sampleName, 0x7FFF), true, {i386}, {past}, "1.2.3.4"},
         {"subdirectory is the root", set32(base + 16 + 4, 0x80000000u), true, {i386}, {loops}, ""},
         {"every entry leads to the root", fan, true, {i386}, {loops}, ""},
-        {"empty file",
-         cut(0),
-         false,
-         {"Write file failed, not opened", headerFailed[0], headerFailed[1]},
-         {"8:Failed to read DOS Header"},
-         ""},
-        {"bad signature", set16(nt, 0x5850), false, headerFailed, {"8:Invalid Signature"}, ""},
-        {"e_lfanew past the end",
-         set32(60, uint32_t(sound.size())),
-         false,
-         headerFailed,
-         {"8:Invalid Signature"},
-         ""},
+        {"empty file", cut(0), false, {"Write file failed, not opened", noHeader, openFailed},
+         {"8:Failed to read DOS Header"}, ""},
+        {"bad signature", set16(nt, 0x5850), false, headerFailed, {signature}, ""},
+        {"e_lfanew past the end", set32(60, uint32_t(sound.size())), false, headerFailed, {signature}, ""},
         {"short file header", cut(nt + 10), false, headerFailed, {"8:Failed to read File Header"}, ""},
-        {"short optional header",
-         cut(nt + 24 + 100),
-         false,
-         sectionsFailed,
-         {"8:Failed to read Optional Header", "8:Failed to Sections"},
-         ""},
-        {"section table past the end",
-         set16(nt + 6, 0xFF),
-         false,
-         sectionsFailed,
-         {"8:Failed to Sections"},
-         ""},
+        {"short optional header", cut(nt + 24 + 100), false, sectionsFailed,
+         {"8:Failed to read Optional Header", sections}, ""},
+        {"section table past the end", set16(nt + 6, 0xFF), false, sectionsFailed, {sections}, ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Bytes image = sound;
         c.patch(image);

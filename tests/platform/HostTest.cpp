@@ -27,6 +27,7 @@ TEST(MappedFile, MapsRegularFilesAndRefusesEverythingElseByName)
         {"empty", true, "", 0},
         {"sub", false, "is a folder, not a file", 0},
         {"missing", false, "no such file", 0},
+        {"nowhere/x", false, "no such file", 0},
     };
     for (const Case& c : cases) {
         platform::MappedFile file;
@@ -127,7 +128,6 @@ TEST(HostPaths, FileNamesAndJoins)
     EXPECT_EQ(platform::fileNameOf("c.txt"), "c.txt");
     EXPECT_EQ(platform::fileNameOf("dir/"), "");
     EXPECT_EQ(platform::fileNameOf(u8"\u4e2d/caf\u00e9 x"), u8"caf\u00e9 x");
-    EXPECT_EQ(platform::fileNameOf(platform::joinPath("dir", "x")), "x");
     EXPECT_EQ(platform::joinPath("dir/", "x"), "dir/x");
     EXPECT_EQ(platform::joinPath("", "x"), "x");
 }

@@ -297,11 +297,3 @@ TEST(HostUtilFileSystem, LookupsAndSmallOperations)
     EXPECT_EQ(DeleteFile(temp), 0);
     EXPECT_EQ(capture.texts(), Lines{"filesystem>>DeleteFile failed, GetLastError()=2, filePath=" + m(temp)});
 }
-
-TEST(FileSystem, GetFileVersionThroughTheWin32Mapping)
-{
-    const std::wstring images = L"Z:" + std::wstring(KV_TEST_IMAGES_W);
-    EXPECT_EQ(GetFileVersion(images + L"/version32.dll"), L"1.2.3.4");
-    EXPECT_EQ(GetFileVersion(images + L"/version64.dll"), L"65535.0.19041.1");
-    EXPECT_EQ(GetFileVersion(images + L"/missing.dll"), L"");
-}

@@ -82,11 +82,8 @@ TEST(TraceStore, CreatesTrimsAttachesAndSharesTheView)
     EXPECT_TRUE(std::filesystem::exists(box.folder.file("notes.txt")));
     EXPECT_EQ(first.traceFilePath(), box.folder.path().wstring() + L"\\" + made);
 
-    const auto header = trace::readTraceHeader(first.view(), first.viewSize());
-    EXPECT_EQ(trace::checkTraceHeader(first.view(), first.viewSize()), trace::HeaderCheck::Valid);
-    EXPECT_EQ(header->fileSize, kMiB);
-    EXPECT_EQ(header->oldestRecord, 48u);
-    EXPECT_EQ(header->writeOffset, 48u);
+    // The header's bytes are checked natively; here only that it has the configured size.
+    EXPECT_EQ(trace::readTraceHeader(first.view(), first.viewSize())->fileSize, kMiB);
     EXPECT_EQ(first.write(TraceRequest<char>{2, "DPX", nullptr, "one"}), kTraceWritten);
     const std::vector<uint8_t> before(first.view(), first.view() + 48);
 
