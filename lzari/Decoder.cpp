@@ -73,7 +73,7 @@ bool Decoder::takeProgressMark()
 size_t Decoder::decodeSome(uint8_t* out, size_t room)
 {
     uint32_t low = mLow;
-    uint32_t high = mHigh;
+    uint32_t range = mRange;
     uint32_t offset = mOffset;
     if (mWindowPos + kMaxMatch > kRingSize + kWindowRun) {
         std::copy(mWindow.begin() + (mWindowPos - kRingSize), mWindow.begin() + mWindowPos, mWindow.begin());
@@ -97,32 +97,26 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
     //
-    // Renormalisation, one bit at a time, would be: while low >= Q2 (subtract Q2), or low >= Q1 and
-    // high <= Q3 (subtract Q1), or high <= Q2: double low, high and value, shifting a bit into value.
-    // Every such step maps the registers to twice themselves modulo Q2, and the loop stops in the
-    // one state of their class that straddles Q2 widely, so any order of the same steps ends in the
-    // same registers after the same bits. This order takes them in two runs: the leading bits that
-    // low and high - 1 share, then the steps that shrink the interval around the middle. Both runs
-    // are computed without branches (a run of 0 steps changes nothing), since whether a run is
-    // empty is hard to predict; their bits come in one piece, at most 17 of them, as the range
-    // grows from at least 1 to at most Q4.
-    auto renormalise = [&]() __attribute__((always_inline))
+    // The range is kept as width << shift: the width the last code left and the renormalisation
+    // steps that followed. Dividing by the width, whose divisor is made while the steps are still being
+    // counted, and shifting first is the same as dividing by the range: floor(floor(x / 2^k) / w) =
+    // floor(x / (w * 2^k)).
+    uint32_t shift = 0;
+    Divisor byWidth(range);
+    // Narrows [low, low + range) to [low + riseLow, low + riseHigh) and renormalises. One-bit steps
+    // would subtract the same quarters from low, high and value and double them, so the range becomes
+    // the width doubled per step, low its low bits doubled, and the value less low only doubles and
+    // takes the new bits. The steps' bits, at most 17, come from the buffer in one piece.
+    auto narrow = [&](uint32_t riseLow, uint32_t riseHigh) __attribute__((always_inline))
     {
-        constexpr uint32_t kMask = kQ4 - 1;
-        uint32_t top = high - 1;
-        // The marker bits make the count of an all-zero field the field's width.
-        const uint32_t shared = uint32_t(__builtin_clz(((low ^ top) << (32 - kStartupBits)) | (1u << 14)));
-        low = (low << shared) & kMask;
-        top = ((top << shared) | ((1u << shared) - 1)) & kMask;
-        // Now low < Q2 <= top. Middle steps while low's next bits are 1s and top's are 0s.
-        const uint32_t lowOnes = (~low & (kQ2 - 1)) << 16;
-        const uint32_t topZeros = (top & (kQ2 - 1)) << 16;
-        const uint32_t middle = uint32_t(__builtin_clz(lowOnes | topZeros | (1u << 15)));
-        low = (low << middle) & (kQ2 - 1);
-        top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
-        high = top + 1;
-
-        const uint32_t n = shared + middle;
+        const uint32_t width = riseHigh - riseLow;
+        low += riseLow;
+        offset -= riseLow;
+        byWidth = Divisor(width);
+        const uint32_t n = renormalisationSteps(low, width);
+        low = (low << n) & (kQ2 - 1);
+        range = width << n;
+        shift = n;
         const uint32_t taken = static_cast<uint32_t>(bits.bits >> 1 >> (63 - n)); // n may be 0
         bits.bits <<= n;
         bits.count -= n;
@@ -141,14 +135,10 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
             in = mIn;
             inEnd = mInEnd;
         }
-        uint32_t range = high - low;
         const uint32_t total = mSymbols.total();
-        const SymbolModel::Interval symbol = mSymbols.find(((offset + 1) * total - 1) / range);
-        const uint32_t rise = range * symbol.low / total;
-        high = low + range * symbol.high / total;
-        low += rise;
-        offset -= rise;
-        renormalise();
+        const Divisor byTotal(total);
+        const SymbolModel::Interval symbol = mSymbols.find(byWidth.divide(((offset + 1) * total - 1) >> shift));
+        narrow(byTotal.divide(range * symbol.low), byTotal.divide(range * symbol.high));
         const uint32_t code = mSymbols.codeOf(symbol.rank);
         mSymbols.update(symbol.rank);
 
@@ -158,17 +148,13 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
             continue;
         }
 
-        range = high - low;
-        uint32_t target = ((offset + 1) * PositionModel::kTotal - 1) / range;
+        uint32_t target = byWidth.divide(((offset + 1) * PositionModel::kTotal - 1) >> shift);
         // Unreachable while offset < range holds, as it does for every input; kept so that no
         // table is ever indexed past its end. The clamped target selects position 0, as it would.
         target = std::min(target, PositionModel::kTotal - 1);
         const uint32_t position = PositionModel::find(positionOf, target);
-        const uint32_t positionRise = range * PositionModel::cum(position + 1) / PositionModel::kTotal;
-        high = low + range * PositionModel::cum(position) / PositionModel::kTotal;
-        low += positionRise;
-        offset -= positionRise;
-        renormalise();
+        narrow(range * PositionModel::cum(position + 1) / PositionModel::kTotal,
+               range * PositionModel::cum(position) / PositionModel::kTotal);
 
         const uint32_t length = code - kFirstMatchCode + kMinMatch;
         const uint8_t* from = at - position - 1;
@@ -189,7 +175,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     }
 
     mLow = low;
-    mHigh = high;
+    mRange = range;
     mOffset = offset;
     const size_t written = size_t(at - begin);
     std::copy(begin, at, out);

@@ -80,7 +80,7 @@ private:
     uint64_t mCount = 0;
     uint64_t mProgressMark = 0;
     uint32_t mLow = 0;
-    uint32_t mHigh = kQ4;
+    uint32_t mRange = kQ4;
     // The code value less low. Every step moves value and low alike (both doubled, less the same
     // quarter), so their difference only doubles and takes the new bit, and it needs no masking:
     // it stays below high - low for every input, since each chosen interval holds the value.

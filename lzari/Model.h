@@ -71,6 +71,57 @@ template <class T, uint32_t n> constexpr std::array<T, 2 * n> onesFrom()
 
 } // namespace detail
 
+// floor(x / d) for every 32-bit x and divisor 1 <= d < 2^32. Where the processor multiplies 64 by 64
+// bits into 128, the quotient is one multiply by m = floor((2^64 - 1) / d), made once per divisor:
+// floor((x + 1) * m / 2^64) = floor(x / d), because (x + 1) * m / 2^64 falls short of (x + 1) / d by
+// (x + 1) * (1 + r) / (d * 2^64) with r = (2^64 - 1) mod d < d, and (x + 1) * (1 + r) < 2^32 * 2^32,
+// so the shortfall is below 1 / d: too little to cross a multiple of 1 / d that (x + 1) / d does not
+// reach exactly, and enough to step back below the one it does. Elsewhere it is a plain division.
+class Divisor {
+public:
+    explicit Divisor(uint32_t d)
+#if defined(__SIZEOF_INT128__)
+        : mMagic(~uint64_t{0} / d)
+#else
+        : mDivisor(d)
+#endif
+    {
+    }
+
+    uint32_t divide(uint32_t x) const
+    {
+#if defined(__SIZEOF_INT128__)
+        __extension__ using Wide = unsigned __int128;
+        return static_cast<uint32_t>((static_cast<Wide>(uint64_t{x} + 1) * mMagic) >> 64);
+#else
+        return x / mDivisor;
+#endif
+    }
+
+private:
+#if defined(__SIZEOF_INT128__)
+    uint64_t mMagic;
+#else
+    uint32_t mDivisor;
+#endif
+};
+
+// How many one-bit renormalisation steps the coder takes after narrowing to [low, low + width), for
+// registers of `bits` bits (the stream's are kStartupBits wide; narrower ones let a test try every
+// interval). A step is possible while the interval lies inside one of the windows [a * 2^s, a * 2^s +
+// 2^(s + 1)), s = bits - 1 - steps taken: the lower half, the upper half or the middle of what is left.
+// That holds for s exactly when (top >> s) - (low >> s) <= 1 with top = low + width - 1, and since
+// top - low < 2^(s + 1) only two values of s are in question, told apart by that one test. Everything
+// is doubled so that a width of 1, which takes all `bits` steps, needs no case of its own.
+template <uint32_t bits = kStartupBits> inline uint32_t renormalisationSteps(uint32_t low, uint32_t width)
+{
+    const uint32_t span = 2 * width - 1; // 2 * top + 1 - 2 * low
+    const uint32_t s = 31 - static_cast<uint32_t>(__builtin_clz(span));
+    const uint32_t twiceLow = 2 * low;
+    const uint32_t straddles = ((twiceLow + span) >> s) - (twiceLow >> s) > 1 ? 1 : 0;
+    return bits - s - straddles;
+}
+
 // The fixed model of match positions: position p weighs floor(10000 / (p + 201)), so near
 // positions are the more probable. cum(p) is the weight of the positions p..4095.
 class PositionModel {
