@@ -165,16 +165,45 @@ public:
     uint32_t countOfCode(uint32_t code) const { return mCount[mCodeToRank[code]]; }
 
     // The smallest rank with cum(rank) <= target (rank 1 if target is not below the total).
-    Interval find(uint32_t target) const
+    __attribute__((always_inline)) Interval find(uint32_t target) const
     {
-        // In counts from the front: the first rank whose running sum reaches want.
-        const Sum want = static_cast<Sum>(target < mTotal ? mTotal - target : 1);
-        const uint32_t block = countBelow<kBlockSlots>(&mBlockSum[kBlockSlots0], want);
-        const uint32_t before = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]);
+        // In counts from the front: the first rank whose running sum exceeds reach.
+        const uint32_t reach = mTotal - 1 - (target < mTotal ? target : mTotal - 1);
+        const Sum* blockSums = &mBlockSum[kBlockSlots0];
+#if defined(__SSE2__)
+        // The block's search needs the sum before the block, which a load could fetch only once the
+        // block is known. It is the largest block sum not above reach (0 for block 0), so it is
+        // reduced from the same compares, in the vector registers, while the block index is counted.
+        static_assert(kBlockSlots == 24 && kBlockSize == 16, "three vectors of block sums, two in a block");
+        const __m128i reached = _mm_set1_epi16(static_cast<Sum>(reach));
+        const __m128i* sums = reinterpret_cast<const __m128i*>(blockSums);
+        const __m128i sums0 = _mm_loadu_si128(sums), sums1 = _mm_loadu_si128(sums + 1),
+                      sums2 = _mm_loadu_si128(sums + 2);
+        const __m128i over0 = _mm_cmpgt_epi16(sums0, reached), over1 = _mm_cmpgt_epi16(sums1, reached),
+                      over2 = _mm_cmpgt_epi16(sums2, reached);
+        const uint32_t block = uint32_t(__builtin_ctz(
+            uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over0, over1))) |
+            uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over2, _mm_setzero_si128()))) << 16));
+        __m128i before = _mm_max_epi16(_mm_max_epi16(_mm_andnot_si128(over0, sums0), _mm_andnot_si128(over1, sums1)),
+                                       _mm_andnot_si128(over2, sums2));
+        before = _mm_max_epi16(before, _mm_shuffle_epi32(before, 0x4E));
+        before = _mm_max_epi16(before, _mm_shuffle_epi32(before, 0xB1));
+        before = _mm_max_epi16(before, _mm_shufflehi_epi16(_mm_shufflelo_epi16(before, 0xB1), 0xB1));
+        const __m128i inReach = _mm_sub_epi16(reached, before);
         const Sum* inBlock = &mSumInBlock[block * kBlockSize];
-        const uint32_t offset = countBelow<kBlockSize>(inBlock, static_cast<Sum>(want - before));
+        const __m128i* blockRow = reinterpret_cast<const __m128i*>(inBlock);
+        const uint32_t offset = uint32_t(__builtin_ctz(uint32_t(_mm_movemask_epi8(
+            _mm_packs_epi16(_mm_cmpgt_epi16(_mm_loadu_si128(blockRow), inReach),
+                            _mm_cmpgt_epi16(_mm_loadu_si128(blockRow + 1), inReach))))));
+#else
+        const uint32_t block = countNotAbove<kBlockSlots>(blockSums, reach);
+        const Sum* inBlock = &mSumInBlock[block * kBlockSize];
+        const uint32_t offset =
+            countNotAbove<kBlockSize>(inBlock, reach - static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]));
+#endif
         const uint32_t rank = block * kBlockSize + offset + 1;
-        const uint32_t upTo = before + static_cast<uint16_t>(inBlock[offset]); // counts of ranks 1..rank
+        // Counts of ranks 1..rank.
+        const uint32_t upTo = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) + static_cast<uint16_t>(inBlock[offset]);
         return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
     }
 
@@ -239,30 +268,16 @@ private:
     // kBlockSlots zeros, then as many ones: from &kOnesFrom[kBlockSlots - i], entries i on are 1.
     static constexpr std::array<Sum, 2 * kBlockSlots> kOnesFrom = detail::onesFrom<Sum, kBlockSlots>();
 
-    // Lanes below want, in n sorted lanes of which the last is never below it: the mask of the
-    // compares is a run of ones from the bottom, and its length is the answer.
-    template <uint32_t n> static uint32_t countBelow(const Sum* sums, Sum want)
+#if !defined(__SSE2__)
+    template <uint32_t n> static uint32_t countNotAbove(const Sum* sums, uint32_t reach)
     {
-#if defined(__SSE2__)
-        static_assert(n % 16 == 8 || n % 16 == 0, "whole vectors");
-        const __m128i wanted = _mm_set1_epi16(want);
-        uint32_t below = 0;
-        for (uint32_t i = 0; i < n; i += 16) {
-            const __m128i* at = reinterpret_cast<const __m128i*>(sums + i);
-            const __m128i low = _mm_cmplt_epi16(_mm_loadu_si128(at), wanted);
-            const __m128i high =
-                i + 8 < n ? _mm_cmplt_epi16(_mm_loadu_si128(at + 1), wanted) : _mm_setzero_si128();
-            below |= uint32_t(_mm_movemask_epi8(_mm_packs_epi16(low, high))) << i;
-        }
-        return uint32_t(__builtin_ctz(~below));
-#else
-        Sum count = 0;
+        uint32_t count = 0;
         for (uint32_t k = 0; k < n; ++k) {
-            count = static_cast<Sum>(count + (sums[k] < want ? 1 : 0));
+            count += static_cast<uint32_t>(static_cast<uint16_t>(sums[k])) <= reach ? 1 : 0;
         }
-        return uint32_t(count);
-#endif
+        return count;
     }
+#endif
 
     void rebuildSums();
     void rebuildRunStarts();
