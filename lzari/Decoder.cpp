@@ -28,7 +28,8 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
         return;
     }
     mBits = refill(mBits);
-    mOffset = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits)); // low is 0
+    // The range is Q4 and the value its first bits, so the headroom is those bits inverted.
+    mHeadroom = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits));
     mBits.bits <<= kStartupBits;
     mBits.count -= kStartupBits;
     // The ring starts with kInitialFill spaces behind the first write and zeros before them.
@@ -50,12 +51,11 @@ Decoder::BitBuffer Decoder::refill(BitBuffer buffer)
                 mInputEnded = piece.size == 0;
                 continue;
             }
-            // The bits the stream never sent read as 1.
-            buffer.bits |= ~uint64_t{0} >> buffer.count;
+            // The bits the stream never sent read as 1, inverted 0.
             buffer.count = 64;
             return buffer;
         }
-        buffer.bits |= uint64_t{*mIn++} << (56 - buffer.count);
+        buffer.bits |= uint64_t{static_cast<uint8_t>(~*mIn++)} << (56 - buffer.count);
         buffer.count += 8;
     }
     return buffer;
@@ -74,7 +74,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
 {
     uint32_t low = mLow;
     uint32_t range = mRange;
-    uint32_t offset = mOffset;
+    uint32_t headroom = mHeadroom;
     if (mWindowPos + kMaxMatch > kRingSize + kWindowRun) {
         std::copy(mWindow.begin() + (mWindowPos - kRingSize), mWindow.begin() + mWindowPos, mWindow.begin());
         mWindowPos = kRingSize;
@@ -87,6 +87,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     const uint8_t* in = mIn;
     const uint8_t* inEnd = mInEnd;
     const uint16_t* const positionOf = PositionModel::findTable();
+    static const ScaleFactor kPositionScale(PositionModel::kTotal);
     // Stop after the code that passes the next mark at or above the count. A mark the caller has
     // not taken yet lies below it: stopping there would hand back nothing, call after call.
     uint64_t mark = mProgressMark;
@@ -97,6 +98,10 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
     //
+    // A code's count from the front, reach = floor(headroom * total / range), is the classic
+    // decoder's target counted from the other end: total - 1 - target. It lies below the total
+    // because the headroom lies below the range.
+    //
     // The range is kept as width << shift: the width the last code left and the renormalisation
     // steps that followed. Dividing by the width, whose divisor is made while the steps are still being
     // counted, and shifting first is the same as dividing by the range: floor(floor(x / 2^k) / w) =
@@ -105,13 +110,13 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     Divisor byWidth(range);
     // Narrows [low, low + range) to [low + riseLow, low + riseHigh) and renormalises. One-bit steps
     // would subtract the same quarters from low, high and value and double them, so the range becomes
-    // the width doubled per step, low its low bits doubled, and the value less low only doubles and
-    // takes the new bits. The steps' bits, at most 17, come from the buffer in one piece.
+    // the width doubled per step, low its low bits doubled, and the headroom only doubles and takes
+    // the new bits. The steps' bits, at most 17, come from the buffer in one piece.
     auto narrow = [&](uint32_t riseLow, uint32_t riseHigh) __attribute__((always_inline))
     {
         const uint32_t width = riseHigh - riseLow;
+        headroom -= range - riseHigh;
         low += riseLow;
-        offset -= riseLow;
         byWidth = Divisor(width);
         const uint32_t n = renormalisationSteps(low, width);
         low = (low << n) & (kQ2 - 1);
@@ -120,7 +125,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         const uint32_t taken = static_cast<uint32_t>(bits.bits >> 1 >> (63 - n)); // n may be 0
         bits.bits <<= n;
         bits.count -= n;
-        offset = (offset << n) | taken;
+        headroom = (headroom << n) | taken;
     };
 
     while (count < stop && size_t(end - at) >= kMaxMatch) {
@@ -136,9 +141,10 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
             inEnd = mInEnd;
         }
         const uint32_t total = mSymbols.total();
-        const Divisor byTotal(total);
-        const SymbolModel::Interval symbol = mSymbols.find(byWidth.divide(((offset + 1) * total - 1) >> shift));
-        narrow(byTotal.divide(range * symbol.low), byTotal.divide(range * symbol.high));
+        // Made while the search runs: the range is known before the code's count is.
+        const RangeScale symbolScale(range, ScaleFactor(total));
+        const SymbolModel::Interval symbol = mSymbols.find(byWidth.divide((headroom * total) >> shift));
+        narrow(symbolScale.of(symbol.low), symbolScale.of(symbol.high));
         const uint32_t code = mSymbols.codeOf(symbol.rank);
         mSymbols.update(symbol.rank);
 
@@ -148,13 +154,13 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
             continue;
         }
 
-        uint32_t target = byWidth.divide(((offset + 1) * PositionModel::kTotal - 1) >> shift);
-        // Unreachable while offset < range holds, as it does for every input; kept so that no
-        // table is ever indexed past its end. The clamped target selects position 0, as it would.
-        target = std::min(target, PositionModel::kTotal - 1);
-        const uint32_t position = PositionModel::find(positionOf, target);
-        narrow(range * PositionModel::cum(position + 1) / PositionModel::kTotal,
-               range * PositionModel::cum(position) / PositionModel::kTotal);
+        const RangeScale positionScale(range, kPositionScale);
+        uint32_t reach = byWidth.divide((headroom * PositionModel::kTotal) >> shift);
+        // Unreachable while the headroom lies below the range, as it does for every input; kept so
+        // that no table is ever indexed past its end. The clamped count selects position 0, as it would.
+        reach = std::min(reach, PositionModel::kTotal - 1);
+        const uint32_t position = PositionModel::find(positionOf, PositionModel::kTotal - 1 - reach);
+        narrow(positionScale.of(PositionModel::cum(position + 1)), positionScale.of(PositionModel::cum(position)));
 
         const uint32_t length = code - kFirstMatchCode + kMinMatch;
         const uint8_t* from = at - position - 1;
@@ -176,7 +182,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
 
     mLow = low;
     mRange = range;
-    mOffset = offset;
+    mHeadroom = headroom;
     const size_t written = size_t(at - begin);
     std::copy(begin, at, out);
     mWindowPos += written;

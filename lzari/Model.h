@@ -106,20 +106,80 @@ private:
 #endif
 };
 
+// What RangeScale needs of a total: ceil(2^47 / total) where the processor multiplies 64 by 64 bits
+// into 128, else the total itself.
+class ScaleFactor {
+public:
+    constexpr explicit ScaleFactor(uint32_t total)
+#if defined(__SIZEOF_INT128__)
+        : mValue(((uint64_t{1} << 47) + total - 1) / total)
+#else
+        : mValue(total)
+#endif
+    {
+    }
+
+private:
+    friend class RangeScale;
+#if defined(__SIZEOF_INT128__)
+    uint64_t mValue;
+#else
+    uint32_t mValue;
+#endif
+};
+
+// floor(c * range / total) for 0 <= c <= total < 2^15 and range <= 2^17: an end of a model's interval
+// scaled to the coder's range. With k = range * ceil(2^47 / total), it is the top half of
+// (c * 2^17) * k: c * k / 2^47 exceeds c * range / total by c * range * e / (total * 2^47), with
+// e = ceil(2^47 / total) * total - 2^47 < total, which is below range * total / 2^47 <= 1 / total:
+// too little to reach the next multiple of 1 / total. The product k is made once per range and
+// total, off the path from one code to the next, so scaling an end costs one multiply.
+class RangeScale {
+public:
+    RangeScale(uint32_t range, ScaleFactor factor)
+#if defined(__SIZEOF_INT128__)
+        : mProduct(range * factor.mValue)
+#else
+        : mRange(range), mTotal(factor.mValue)
+#endif
+    {
+    }
+
+    uint32_t of(uint32_t c) const
+    {
+#if defined(__SIZEOF_INT128__)
+        __extension__ using Wide = unsigned __int128;
+        return static_cast<uint32_t>((static_cast<Wide>(uint64_t{c} << 17) * mProduct) >> 64);
+#else
+        return mRange * c / mTotal;
+#endif
+    }
+
+private:
+#if defined(__SIZEOF_INT128__)
+    uint64_t mProduct;
+#else
+    uint32_t mRange;
+    uint32_t mTotal;
+#endif
+};
+
 // How many one-bit renormalisation steps the coder takes after narrowing to [low, low + width), for
 // registers of `bits` bits (the stream's are kStartupBits wide; narrower ones let a test try every
 // interval). A step is possible while the interval lies inside one of the windows [a * 2^s, a * 2^s +
 // 2^(s + 1)), s = bits - 1 - steps taken: the lower half, the upper half or the middle of what is left.
-// That holds for s exactly when (top >> s) - (low >> s) <= 1 with top = low + width - 1, and since
-// top - low < 2^(s + 1) only two values of s are in question, told apart by that one test. Everything
+// That holds for s exactly when (top >> s) - (low >> s) <= 1, top = low + width - 1, and as
+// top - low < 2^(s + 1) decides all but one s, the count is one bit scan and one test: whether
+// (low mod 2^s) + top - low reaches 2^(s + 1), a carry once both are shifted up to bit 31. Everything
 // is doubled so that a width of 1, which takes all `bits` steps, needs no case of its own.
 template <uint32_t bits = kStartupBits> inline uint32_t renormalisationSteps(uint32_t low, uint32_t width)
 {
     const uint32_t span = 2 * width - 1; // 2 * top + 1 - 2 * low
-    const uint32_t s = 31 - static_cast<uint32_t>(__builtin_clz(span));
-    const uint32_t twiceLow = 2 * low;
-    const uint32_t straddles = ((twiceLow + span) >> s) - (twiceLow >> s) > 1 ? 1 : 0;
-    return bits - s - straddles;
+    const uint32_t up = static_cast<uint32_t>(__builtin_clz(span));
+    const uint32_t spanUp = span << up; // top bit at bit 31
+    const uint32_t lowUp = ((2 * low) << up) & 0x7FFFFFFF;
+    const uint32_t straddles = lowUp + spanUp < spanUp ? 1 : 0;
+    return up - (31 - bits) - straddles;
 }
 
 // The fixed model of match positions: position p weighs floor(10000 / (p + 201)), so near
@@ -164,11 +224,11 @@ public:
     uint32_t codeOf(uint32_t rank) const { return mRankToCode[rank]; }
     uint32_t countOfCode(uint32_t code) const { return mCount[mCodeToRank[code]]; }
 
-    // The smallest rank with cum(rank) <= target (rank 1 if target is not below the total).
-    __attribute__((always_inline)) Interval find(uint32_t target) const
+    // The rank whose counts from the front cover reach: the smallest rank with cum(rank) <= total - 1 -
+    // reach. A reach at or above the total, which no stream can give, selects the last rank.
+    __attribute__((always_inline)) Interval find(uint32_t reach) const
     {
-        // In counts from the front: the first rank whose running sum exceeds reach.
-        const uint32_t reach = mTotal - 1 - (target < mTotal ? target : mTotal - 1);
+        reach = reach < mTotal ? reach : mTotal - 1;
         const Sum* blockSums = &mBlockSum[kBlockSlots0];
 #if defined(__SSE2__)
         // The block's search needs the sum before the block, which a load could fetch only once the
