@@ -344,8 +344,10 @@ private:
     void halve();
 
     std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{}; // by rank; [0] is a zero sentinel
-    std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
-    std::array<Sum, kBlocks * kBlockSize> mSumInBlock{};     // [rank - 1]: counts of its block up to it
+    // Aligned so that no vector of sums straddles two cache lines: a split load costs the search
+    // cycles on its chain.
+    alignas(64) std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
+    alignas(64) std::array<Sum, kBlocks * kBlockSize> mSumInBlock{};     // [rank - 1]: counts of its block up to it
     std::array<uint16_t, kSymbolCount + 1> mRankToCode{};
     std::array<uint16_t, kSymbolCount> mCodeToRank{};
     // By count: the first rank holding it. Exact for every count some rank holds; stale otherwise.
