@@ -303,15 +303,24 @@ public:
         const uint32_t block = (first - 1) / kBlockSize;
         const Sum* blockStep = &kOnesFrom[kBlockSlots - block]; // 1 exactly for the blocks from block on
         Sum* blockSum = &mBlockSum[kBlockSlots0];
-        for (uint32_t b = 0; b < kBlockSlots; ++b) {
-            blockSum[b] = static_cast<Sum>(blockSum[b] + blockStep[b]);
-        }
         const uint32_t offset = (first - 1) % kBlockSize;
         const Sum* rankStep = &kOnesFrom[kBlockSlots - offset];
         Sum* inBlock = &mSumInBlock[block * kBlockSize];
+#if defined(__SSE2__)
+        // Written out: the compiler keeps a loop of whole vectors, whose control costs as much as the adds.
+        addSteps(blockSum, blockStep);
+        addSteps(blockSum + 8, blockStep + 8);
+        addSteps(blockSum + 16, blockStep + 16);
+        addSteps(inBlock, rankStep);
+        addSteps(inBlock + 8, rankStep + 8);
+#else
+        for (uint32_t b = 0; b < kBlockSlots; ++b) {
+            blockSum[b] = static_cast<Sum>(blockSum[b] + blockStep[b]);
+        }
         for (uint32_t k = 0; k < kBlockSize; ++k) {
             inBlock[k] = static_cast<Sum>(inBlock[k] + rankStep[k]);
         }
+#endif
     }
 
 private:
@@ -328,7 +337,13 @@ private:
     // kBlockSlots zeros, then as many ones: from &kOnesFrom[kBlockSlots - i], entries i on are 1.
     static constexpr std::array<Sum, 2 * kBlockSlots> kOnesFrom = detail::onesFrom<Sum, kBlockSlots>();
 
-#if !defined(__SSE2__)
+#if defined(__SSE2__)
+    static void addSteps(Sum* sums, const Sum* steps)
+    {
+        __m128i* at = reinterpret_cast<__m128i*>(sums);
+        _mm_storeu_si128(at, _mm_add_epi16(_mm_loadu_si128(at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps))));
+    }
+#else
     template <uint32_t n> static uint32_t countNotAbove(const Sum* sums, uint32_t reach)
     {
         uint32_t count = 0;
