@@ -128,7 +128,8 @@ private:
 #endif
 };
 
-// floor(c * range / total) for 0 <= c <= total < 2^15 and range <= 2^17: an end of a model's interval
+// floor(c * range / total) for 0 <= c <= total, 2 <= total < 2^15 and range <= 2^17 (so that k below
+// fits 64 bits; the symbol totals are at least 314): an end of a model's interval
 // scaled to the coder's range. With k = range * ceil(2^47 / total), it is the top half of
 // (c * 2^17) * k: c * k / 2^47 exceeds c * range / total by c * range * e / (total * 2^47), with
 // e = ceil(2^47 / total) * total - 2^47 < total, which is below range * total / 2^47 <= 1 / total:
