@@ -265,7 +265,8 @@ public:
         const uint32_t rank = block * kBlockSize + offset + 1;
         // Counts of ranks 1..rank.
         const uint32_t upTo = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) + static_cast<uint16_t>(inBlock[offset]);
-        return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
+        // The high end does not wait for the low one: its count is loaded beside the sums.
+        return {rank, mTotal - upTo, (mTotal + mCount[rank]) - upTo};
     }
 
     Interval intervalOfCode(uint32_t code) const
