@@ -111,7 +111,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     // Narrows [low, low + range) to [low + riseLow, low + riseHigh) and renormalises. One-bit steps
     // would subtract the same quarters from low, high and value and double them, so the range becomes
     // the width doubled per step, low its low bits doubled, and the headroom only doubles and takes
-    // the new bits. The steps' bits, at most 17, come from the buffer in one piece.
+    // the new bits inverted, as the buffer holds them. The steps' bits, at most 17, come in one piece.
     auto narrow = [&](uint32_t riseLow, uint32_t riseHigh) __attribute__((always_inline))
     {
         const uint32_t width = riseHigh - riseLow;
@@ -157,7 +157,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         const RangeScale positionScale(range, kPositionScale);
         uint32_t reach = byWidth.divide((headroom * PositionModel::kTotal) >> shift);
         // Unreachable while the headroom lies below the range, as it does for every input; kept so
-        // that no table is ever indexed past its end. The clamped count selects position 0, as it would.
+        // that no table is ever indexed past its end. The clamped reach selects the farthest position.
         reach = std::min(reach, PositionModel::kTotal - 1);
         const uint32_t position = PositionModel::find(positionOf, PositionModel::kTotal - 1 - reach);
         narrow(positionScale.of(PositionModel::cum(position + 1)), positionScale.of(PositionModel::cum(position)));
