@@ -160,7 +160,8 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
         // that no table is ever indexed past its end. The clamped reach selects the farthest position.
         reach = std::min(reach, PositionModel::kTotal - 1);
         const uint32_t position = PositionModel::find(positionOf, PositionModel::kTotal - 1 - reach);
-        narrow(positionScale.of(PositionModel::cum(position + 1)), positionScale.of(PositionModel::cum(position)));
+        narrow(positionScale.of(PositionModel::cum(position + 1)),
+               positionScale.of(PositionModel::cum(position)));
 
         const uint32_t length = code - kFirstMatchCode + kMinMatch;
         const uint8_t* from = at - position - 1;

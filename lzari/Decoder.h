@@ -60,9 +60,9 @@ private:
     {
         // The bits below the whole bytes taken are the stream's next ones, so the next refill ORs
         // the same values over them.
-        const uint64_t word = ~(uint64_t{in[0]} << 56 | uint64_t{in[1]} << 48 | uint64_t{in[2]} << 40 |
-                              uint64_t{in[3]} << 32 | uint64_t{in[4]} << 24 | uint64_t{in[5]} << 16 |
-                              uint64_t{in[6]} << 8 | uint64_t{in[7]});
+        const uint64_t word =
+            ~(uint64_t{in[0]} << 56 | uint64_t{in[1]} << 48 | uint64_t{in[2]} << 40 | uint64_t{in[3]} << 32 |
+              uint64_t{in[4]} << 24 | uint64_t{in[5]} << 16 | uint64_t{in[6]} << 8 | uint64_t{in[7]});
         const uint32_t taken = (64 - buffer.count) / 8;
         buffer.bits |= word >> 1 >> (buffer.count - 1); // a full buffer takes nothing
         buffer.count += 8 * taken;

@@ -242,29 +242,31 @@ public:
                       sums2 = _mm_loadu_si128(sums + 2);
         const __m128i over0 = _mm_cmpgt_epi16(sums0, reached), over1 = _mm_cmpgt_epi16(sums1, reached),
                       over2 = _mm_cmpgt_epi16(sums2, reached);
-        const uint32_t block = uint32_t(__builtin_ctz(
-            uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over0, over1))) |
-            uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over2, _mm_setzero_si128()))) << 16));
-        __m128i before = _mm_max_epi16(_mm_max_epi16(_mm_andnot_si128(over0, sums0), _mm_andnot_si128(over1, sums1)),
-                                       _mm_andnot_si128(over2, sums2));
+        const uint32_t block = uint32_t(
+            __builtin_ctz(uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over0, over1))) |
+                          uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over2, _mm_setzero_si128()))) << 16));
+        __m128i before =
+            _mm_max_epi16(_mm_max_epi16(_mm_andnot_si128(over0, sums0), _mm_andnot_si128(over1, sums1)),
+                          _mm_andnot_si128(over2, sums2));
         before = _mm_max_epi16(before, _mm_shuffle_epi32(before, 0x4E));
         before = _mm_max_epi16(before, _mm_shuffle_epi32(before, 0xB1));
         before = _mm_max_epi16(before, _mm_shufflehi_epi16(_mm_shufflelo_epi16(before, 0xB1), 0xB1));
         const __m128i inReach = _mm_sub_epi16(reached, before);
         const Sum* inBlock = &mSumInBlock[block * kBlockSize];
         const __m128i* blockRow = reinterpret_cast<const __m128i*>(inBlock);
-        const uint32_t offset = uint32_t(__builtin_ctz(uint32_t(_mm_movemask_epi8(
-            _mm_packs_epi16(_mm_cmpgt_epi16(_mm_loadu_si128(blockRow), inReach),
-                            _mm_cmpgt_epi16(_mm_loadu_si128(blockRow + 1), inReach))))));
+        const uint32_t offset = uint32_t(__builtin_ctz(uint32_t(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(_mm_loadu_si128(blockRow), inReach),
+                                              _mm_cmpgt_epi16(_mm_loadu_si128(blockRow + 1), inReach))))));
 #else
         const uint32_t block = countNotAbove<kBlockSlots>(blockSums, reach);
         const Sum* inBlock = &mSumInBlock[block * kBlockSize];
-        const uint32_t offset =
-            countNotAbove<kBlockSize>(inBlock, reach - static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]));
+        const uint32_t offset = countNotAbove<kBlockSize>(
+            inBlock, reach - static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]));
 #endif
         const uint32_t rank = block * kBlockSize + offset + 1;
         // Counts of ranks 1..rank.
-        const uint32_t upTo = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) + static_cast<uint16_t>(inBlock[offset]);
+        const uint32_t upTo = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) +
+                              static_cast<uint16_t>(inBlock[offset]);
         // The high end does not wait for the low one: its count is loaded beside the sums.
         return {rank, mTotal - upTo, (mTotal + mCount[rank]) - upTo};
     }
@@ -343,7 +345,8 @@ private:
     static void addSteps(Sum* sums, const Sum* steps)
     {
         __m128i* at = reinterpret_cast<__m128i*>(sums);
-        _mm_storeu_si128(at, _mm_add_epi16(_mm_loadu_si128(at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps))));
+        _mm_storeu_si128(
+            at, _mm_add_epi16(_mm_loadu_si128(at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps))));
     }
 #else
     template <uint32_t n> static uint32_t countNotAbove(const Sum* sums, uint32_t reach)
@@ -363,8 +366,10 @@ private:
     std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{}; // by rank; [0] is a zero sentinel
     // Aligned so that no vector of sums straddles two cache lines: a split load costs the search
     // cycles on its chain.
-    alignas(64) std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
-    alignas(64) std::array<Sum, kBlocks * kBlockSize> mSumInBlock{};     // [rank - 1]: counts of its block up to it
+    alignas(64)
+        std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
+    alignas(
+        64) std::array<Sum, kBlocks * kBlockSize> mSumInBlock{}; // [rank - 1]: counts of its block up to it
     std::array<uint16_t, kSymbolCount + 1> mRankToCode{};
     std::array<uint16_t, kSymbolCount> mCodeToRank{};
     // By count: the first rank holding it. Exact for every count some rank holds; stale otherwise.

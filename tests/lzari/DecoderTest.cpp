@@ -116,7 +116,8 @@ template <uint32_t bits> uint32_t renormalisationMismatches(uint32_t width)
 {
     uint32_t mismatches = 0;
     for (uint32_t low = 0; low + width <= (1u << bits); ++low) {
-        mismatches += lzari::renormalisationSteps<bits>(low, width) != stepsOneByOne<bits>(low, width) ? 1 : 0;
+        mismatches +=
+            lzari::renormalisationSteps<bits>(low, width) != stepsOneByOne<bits>(low, width) ? 1 : 0;
     }
     return mismatches;
 }
@@ -146,7 +147,8 @@ TEST(LzariDecode, ShortcutsAgreeWithThePlainArithmetic)
     // every low of the stream's 17-bit registers for the widths at the edges of each step count.
     uint32_t stepMismatches = renormalisationMismatches<4>(1);
     for (uint32_t width = 1; width <= (1u << 11); ++width) {
-        stepMismatches += renormalisationMismatches<11>(width) + (width <= 16 ? renormalisationMismatches<4>(width) : 0);
+        stepMismatches +=
+            renormalisationMismatches<11>(width) + (width <= 16 ? renormalisationMismatches<4>(width) : 0);
     }
     for (uint32_t power = 0; power <= 17; ++power) {
         for (const int32_t delta : {-1, 0, 1}) {
@@ -175,7 +177,8 @@ TEST(LzariDecode, ShortcutsAgreeWithThePlainArithmetic)
         for (uint32_t total = 2; total < (1u << 15); ++total) {
             const lzari::RangeScale scale(range, lzari::ScaleFactor(total));
             const bool edge = total <= 320 || total >= 32440 || total == lzari::PositionModel::kTotal;
-            for (uint32_t c = 0; c <= total; c = edge || c + 1 >= total || c == total / 2 ? c + 1 : total - 1) {
+            for (uint32_t c = 0; c <= total;
+                 c = edge || c + 1 >= total || c == total / 2 ? c + 1 : total - 1) {
                 scaleMismatches += scale.of(c) != uint32_t(uint64_t{range} * c / total) ? 1 : 0;
             }
         }
