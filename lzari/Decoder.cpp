@@ -87,7 +87,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     const uint8_t* in = mIn;
     const uint8_t* inEnd = mInEnd;
     const uint16_t* const positionOf = PositionModel::findTable();
-    static const ScaleFactor kPositionScale(PositionModel::kTotal);
+    static constexpr ScaleFactor kPositionScale{PositionModel::kTotal};
     // Stop after the code that passes the next mark at or above the count. A mark the caller has
     // not taken yet lies below it: stopping there would hand back nothing, call after call.
     uint64_t mark = mProgressMark;
