@@ -145,7 +145,7 @@ TEST(LzariDecode, ShortcutsAgreeWithThePlainArithmetic)
 
     // The renormalisation count against the one-bit loop: every interval of narrow registers, and
     // every low of the stream's 17-bit registers for the widths at the edges of each step count.
-    uint32_t stepMismatches = renormalisationMismatches<4>(1);
+    uint32_t stepMismatches = 0;
     for (uint32_t width = 1; width <= (1u << 11); ++width) {
         stepMismatches +=
             renormalisationMismatches<11>(width) + (width <= 16 ? renormalisationMismatches<4>(width) : 0);
@@ -176,10 +176,17 @@ TEST(LzariDecode, ShortcutsAgreeWithThePlainArithmetic)
     for (const uint32_t range : {(1u << 15) + 1, (1u << 16) + 1, (1u << 17) - 1, 1u << 17}) {
         for (uint32_t total = 2; total < (1u << 15); ++total) {
             const lzari::RangeScale scale(range, lzari::ScaleFactor(total));
-            const bool edge = total <= 320 || total >= 32440 || total == lzari::PositionModel::kTotal;
-            for (uint32_t c = 0; c <= total;
-                 c = edge || c + 1 >= total || c == total / 2 ? c + 1 : total - 1) {
+            const auto check = [&](uint32_t c) {
                 scaleMismatches += scale.of(c) != uint32_t(uint64_t{range} * c / total) ? 1 : 0;
+            };
+            if (total <= 320 || total >= 32440 || total == lzari::PositionModel::kTotal) {
+                for (uint32_t c = 0; c <= total; ++c) {
+                    check(c);
+                }
+            } else {
+                for (const uint32_t c : {0u, 1u, total / 2, total - 1, total}) {
+                    check(c);
+                }
             }
         }
     }
