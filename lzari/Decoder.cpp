@@ -28,7 +28,8 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
         return;
     }
     mBits = refill(mBits);
-    mOffset = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits)); // low is 0
+    // The range is Q4 and the value its first bits, so the headroom is those bits inverted.
+    mHeadroom = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits));
     mBits.bits <<= kStartupBits;
     mBits.count -= kStartupBits;
     // The ring starts with kInitialFill spaces behind the first write and zeros before them.
@@ -50,12 +51,11 @@ Decoder::BitBuffer Decoder::refill(BitBuffer buffer)
                 mInputEnded = piece.size == 0;
                 continue;
             }
-            // The bits the stream never sent read as 1.
-            buffer.bits |= ~uint64_t{0} >> buffer.count;
+            // The bits the stream never sent read as 1, inverted 0.
             buffer.count = 64;
             return buffer;
         }
-        buffer.bits |= uint64_t{*mIn++} << (56 - buffer.count);
+        buffer.bits |= uint64_t{static_cast<uint8_t>(~*mIn++)} << (56 - buffer.count);
         buffer.count += 8;
     }
     return buffer;
@@ -73,8 +73,8 @@ bool Decoder::takeProgressMark()
 size_t Decoder::decodeSome(uint8_t* out, size_t room)
 {
     uint32_t low = mLow;
-    uint32_t high = mHigh;
-    uint32_t offset = mOffset;
+    uint32_t range = mRange;
+    uint32_t headroom = mHeadroom;
     if (mWindowPos + kMaxMatch > kRingSize + kWindowRun) {
         std::copy(mWindow.begin() + (mWindowPos - kRingSize), mWindow.begin() + mWindowPos, mWindow.begin());
         mWindowPos = kRingSize;
@@ -87,6 +87,7 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     const uint8_t* in = mIn;
     const uint8_t* inEnd = mInEnd;
     const uint16_t* const positionOf = PositionModel::findTable();
+    static constexpr ScaleFactor kPositionScale{PositionModel::kTotal};
     // Stop after the code that passes the next mark at or above the count. A mark the caller has
     // not taken yet lies below it: stopping there would hand back nothing, call after call.
     uint64_t mark = mProgressMark;
@@ -97,36 +98,34 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
     //
-    // Renormalisation, one bit at a time, would be: while low >= Q2 (subtract Q2), or low >= Q1 and
-    // high <= Q3 (subtract Q1), or high <= Q2: double low, high and value, shifting a bit into value.
-    // Every such step maps the registers to twice themselves modulo Q2, and the loop stops in the
-    // one state of their class that straddles Q2 widely, so any order of the same steps ends in the
-    // same registers after the same bits. This order takes them in two runs: the leading bits that
-    // low and high - 1 share, then the steps that shrink the interval around the middle. Both runs
-    // are computed without branches (a run of 0 steps changes nothing), since whether a run is
-    // empty is hard to predict; their bits come in one piece, at most 17 of them, as the range
-    // grows from at least 1 to at most Q4.
-    auto renormalise = [&]() __attribute__((always_inline))
+    // A code's count from the front, reach = floor(headroom * total / range), is the classic
+    // decoder's target counted from the other end: total - 1 - target. It lies below the total
+    // because the headroom lies below the range.
+    //
+    // The range is kept as width << shift: the width the last code left and the renormalisation
+    // steps that followed. Dividing by the width, whose divisor is made while the steps are still being
+    // counted, and shifting first is the same as dividing by the range: floor(floor(x / 2^k) / w) =
+    // floor(x / (w * 2^k)).
+    uint32_t shift = 0;
+    Divisor byWidth(range);
+    // Narrows [low, low + range) to [low + riseLow, low + riseHigh) and renormalises. One-bit steps
+    // would subtract the same quarters from low, high and value and double them, so the range becomes
+    // the width doubled per step, low its low bits doubled, and the headroom only doubles and takes
+    // the new bits inverted, as the buffer holds them. The steps' bits, at most 17, come in one piece.
+    auto narrow = [&](uint32_t riseLow, uint32_t riseHigh) __attribute__((always_inline))
     {
-        constexpr uint32_t kMask = kQ4 - 1;
-        uint32_t top = high - 1;
-        // The marker bits make the count of an all-zero field the field's width.
-        const uint32_t shared = uint32_t(__builtin_clz(((low ^ top) << (32 - kStartupBits)) | (1u << 14)));
-        low = (low << shared) & kMask;
-        top = ((top << shared) | ((1u << shared) - 1)) & kMask;
-        // Now low < Q2 <= top. Middle steps while low's next bits are 1s and top's are 0s.
-        const uint32_t lowOnes = (~low & (kQ2 - 1)) << 16;
-        const uint32_t topZeros = (top & (kQ2 - 1)) << 16;
-        const uint32_t middle = uint32_t(__builtin_clz(lowOnes | topZeros | (1u << 15)));
-        low = (low << middle) & (kQ2 - 1);
-        top = (((top << middle) | ((1u << middle) - 1)) & (kQ2 - 1)) | kQ2;
-        high = top + 1;
-
-        const uint32_t n = shared + middle;
+        const uint32_t width = riseHigh - riseLow;
+        headroom -= range - riseHigh;
+        low += riseLow;
+        byWidth = Divisor(width);
+        const uint32_t n = renormalisationSteps(low, width);
+        low = (low << n) & (kQ2 - 1);
+        range = width << n;
+        shift = n;
         const uint32_t taken = static_cast<uint32_t>(bits.bits >> 1 >> (63 - n)); // n may be 0
         bits.bits <<= n;
         bits.count -= n;
-        offset = (offset << n) | taken;
+        headroom = (headroom << n) | taken;
     };
 
     while (count < stop && size_t(end - at) >= kMaxMatch) {
@@ -141,14 +140,11 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
             in = mIn;
             inEnd = mInEnd;
         }
-        uint32_t range = high - low;
         const uint32_t total = mSymbols.total();
-        const SymbolModel::Interval symbol = mSymbols.find(((offset + 1) * total - 1) / range);
-        const uint32_t rise = range * symbol.low / total;
-        high = low + range * symbol.high / total;
-        low += rise;
-        offset -= rise;
-        renormalise();
+        // Made while the search runs: the range is known before the code's count is.
+        const RangeScale symbolScale(range, ScaleFactor(total));
+        const SymbolModel::Interval symbol = mSymbols.find(byWidth.divide((headroom * total) >> shift));
+        narrow(symbolScale.of(symbol.low), symbolScale.of(symbol.high));
         const uint32_t code = mSymbols.codeOf(symbol.rank);
         mSymbols.update(symbol.rank);
 
@@ -158,17 +154,14 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
             continue;
         }
 
-        range = high - low;
-        uint32_t target = ((offset + 1) * PositionModel::kTotal - 1) / range;
-        // Unreachable while offset < range holds, as it does for every input; kept so that no
-        // table is ever indexed past its end. The clamped target selects position 0, as it would.
-        target = std::min(target, PositionModel::kTotal - 1);
-        const uint32_t position = PositionModel::find(positionOf, target);
-        const uint32_t positionRise = range * PositionModel::cum(position + 1) / PositionModel::kTotal;
-        high = low + range * PositionModel::cum(position) / PositionModel::kTotal;
-        low += positionRise;
-        offset -= positionRise;
-        renormalise();
+        const RangeScale positionScale(range, kPositionScale);
+        uint32_t reach = byWidth.divide((headroom * PositionModel::kTotal) >> shift);
+        // Unreachable while the headroom lies below the range, as it does for every input; kept so
+        // that no table is ever indexed past its end. The clamped reach selects the farthest position.
+        reach = std::min(reach, PositionModel::kTotal - 1);
+        const uint32_t position = PositionModel::find(positionOf, PositionModel::kTotal - 1 - reach);
+        narrow(positionScale.of(PositionModel::cum(position + 1)),
+               positionScale.of(PositionModel::cum(position)));
 
         const uint32_t length = code - kFirstMatchCode + kMinMatch;
         const uint8_t* from = at - position - 1;
@@ -189,8 +182,8 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     }
 
     mLow = low;
-    mHigh = high;
-    mOffset = offset;
+    mRange = range;
+    mHeadroom = headroom;
     const size_t written = size_t(at - begin);
     std::copy(begin, at, out);
     mWindowPos += written;

@@ -47,22 +47,22 @@ public:
     bool takeProgressMark();
 
 private:
-    // Unread bits, the next one at the top. decodeSome() keeps a copy in registers, since the
-    // bytes it writes could otherwise alias every member.
+    // Unread bits, inverted, the next one at the top. decodeSome() keeps a copy in registers, since
+    // the bytes it writes could otherwise alias every member.
     struct BitBuffer {
         uint64_t bits;
         uint32_t count;
     };
-    // Tops the buffer up to at least 57 bits, with 1-bits once the stream has ended.
+    // Tops the buffer up to at least 57 bits, with 1-bits (0 inverted) once the stream has ended.
     BitBuffer refill(BitBuffer buffer);
     // The same from the eight bytes at in, for a buffer holding at least one bit.
     static BitBuffer refillWord(BitBuffer buffer, const uint8_t*& in)
     {
         // The bits below the whole bytes taken are the stream's next ones, so the next refill ORs
         // the same values over them.
-        const uint64_t word = uint64_t{in[0]} << 56 | uint64_t{in[1]} << 48 | uint64_t{in[2]} << 40 |
-                              uint64_t{in[3]} << 32 | uint64_t{in[4]} << 24 | uint64_t{in[5]} << 16 |
-                              uint64_t{in[6]} << 8 | uint64_t{in[7]};
+        const uint64_t word =
+            ~(uint64_t{in[0]} << 56 | uint64_t{in[1]} << 48 | uint64_t{in[2]} << 40 | uint64_t{in[3]} << 32 |
+              uint64_t{in[4]} << 24 | uint64_t{in[5]} << 16 | uint64_t{in[6]} << 8 | uint64_t{in[7]});
         const uint32_t taken = (64 - buffer.count) / 8;
         buffer.bits |= word >> 1 >> (buffer.count - 1); // a full buffer takes nothing
         buffer.count += 8 * taken;
@@ -80,11 +80,12 @@ private:
     uint64_t mCount = 0;
     uint64_t mProgressMark = 0;
     uint32_t mLow = 0;
-    uint32_t mHigh = kQ4;
-    // The code value less low. Every step moves value and low alike (both doubled, less the same
-    // quarter), so their difference only doubles and takes the new bit, and it needs no masking:
-    // it stays below high - low for every input, since each chosen interval holds the value.
-    uint32_t mOffset = 0;
+    uint32_t mRange = kQ4;
+    // How far the code value lies below the top of the range, low + range - 1. Every step moves the
+    // value and the top alike (both doubled, less the same quarter), so the distance only doubles and
+    // takes the new bit inverted, and it stays below the range for every input, since each chosen
+    // interval holds the value. Measured from the top, the next code's search needs no subtraction.
+    uint32_t mHeadroom = 0;
     // The ring, unrolled: the byte at distance d is mWindow[mWindowPos - d]. Codes are decoded into
     // it straight, with no wrap to mask, and the window slides back by whole runs.
     static constexpr size_t kWindowRun = 64 * 1024;

@@ -71,6 +71,118 @@ template <class T, uint32_t n> constexpr std::array<T, 2 * n> onesFrom()
 
 } // namespace detail
 
+// floor(x / d) for every 32-bit x and divisor 1 <= d < 2^32. Where the processor multiplies 64 by 64
+// bits into 128, the quotient is one multiply by m = floor((2^64 - 1) / d), made once per divisor:
+// floor((x + 1) * m / 2^64) = floor(x / d), because (x + 1) * m / 2^64 falls short of (x + 1) / d by
+// (x + 1) * (1 + r) / (d * 2^64) with r = (2^64 - 1) mod d < d, and (x + 1) * (1 + r) < 2^32 * 2^32,
+// so the shortfall is below 1 / d: too little to cross a multiple of 1 / d that (x + 1) / d does not
+// reach exactly, and enough to step back below the one it does. Elsewhere it is a plain division.
+class Divisor {
+public:
+    explicit Divisor(uint32_t d)
+#if defined(__SIZEOF_INT128__)
+        : mMagic(~uint64_t{0} / d)
+#else
+        : mDivisor(d)
+#endif
+    {
+    }
+
+    uint32_t divide(uint32_t x) const
+    {
+#if defined(__SIZEOF_INT128__)
+        __extension__ using Wide = unsigned __int128;
+        return static_cast<uint32_t>((static_cast<Wide>(uint64_t{x} + 1) * mMagic) >> 64);
+#else
+        return x / mDivisor;
+#endif
+    }
+
+private:
+#if defined(__SIZEOF_INT128__)
+    uint64_t mMagic;
+#else
+    uint32_t mDivisor;
+#endif
+};
+
+// What RangeScale needs of a total: ceil(2^47 / total) where the processor multiplies 64 by 64 bits
+// into 128, else the total itself.
+class ScaleFactor {
+public:
+    constexpr explicit ScaleFactor(uint32_t total)
+#if defined(__SIZEOF_INT128__)
+        : mValue(((uint64_t{1} << 47) + total - 1) / total)
+#else
+        : mValue(total)
+#endif
+    {
+    }
+
+private:
+    friend class RangeScale;
+#if defined(__SIZEOF_INT128__)
+    uint64_t mValue;
+#else
+    uint32_t mValue;
+#endif
+};
+
+// floor(c * range / total) for 0 <= c <= total, 2 <= total < 2^15 and range <= 2^17 (so that k below
+// fits 64 bits; the symbol totals are at least 314): an end of a model's interval
+// scaled to the coder's range. With k = range * ceil(2^47 / total), it is the top half of
+// (c * 2^17) * k: c * k / 2^47 exceeds c * range / total by c * range * e / (total * 2^47), with
+// e = ceil(2^47 / total) * total - 2^47 < total, which is below range * total / 2^47 <= 1 / total:
+// too little to reach the next multiple of 1 / total. The product k is made once per range and
+// total, off the path from one code to the next, so scaling an end costs one multiply.
+class RangeScale {
+public:
+    RangeScale(uint32_t range, ScaleFactor factor)
+#if defined(__SIZEOF_INT128__)
+        : mProduct(range * factor.mValue)
+#else
+        : mRange(range), mTotal(factor.mValue)
+#endif
+    {
+    }
+
+    uint32_t of(uint32_t c) const
+    {
+#if defined(__SIZEOF_INT128__)
+        __extension__ using Wide = unsigned __int128;
+        return static_cast<uint32_t>((static_cast<Wide>(uint64_t{c} << 17) * mProduct) >> 64);
+#else
+        return mRange * c / mTotal;
+#endif
+    }
+
+private:
+#if defined(__SIZEOF_INT128__)
+    uint64_t mProduct;
+#else
+    uint32_t mRange;
+    uint32_t mTotal;
+#endif
+};
+
+// How many one-bit renormalisation steps the coder takes after narrowing to [low, low + width), for
+// registers of `bits` bits (the stream's are kStartupBits wide; narrower ones let a test try every
+// interval). A step is possible while the interval lies inside one of the windows [a * 2^s, a * 2^s +
+// 2^(s + 1)), s = bits - 1 - steps taken: the lower half, the upper half or the middle of what is left.
+// That holds for s exactly when (top >> s) - (low >> s) <= 1, top = low + width - 1, and as
+// top - low < 2^(s + 1) decides all but one s, the count is one bit scan and one test: whether
+// (low mod 2^s) + top - low reaches 2^(s + 1), a carry once both are shifted up to bit 31. Everything
+// is doubled so that a width of 1, which takes all `bits` steps, needs no case of its own.
+template <uint32_t bits = kStartupBits> inline uint32_t renormalisationSteps(uint32_t low, uint32_t width)
+{
+    const uint32_t span = 2 * width - 1; // 2 * top + 1 - 2 * low
+    const uint32_t up = static_cast<uint32_t>(__builtin_clz(span));
+    const uint32_t spanUp = span << up; // top bit at bit 31
+    const uint32_t lowUp = ((2 * low) << up) & 0x7FFFFFFF;
+    const uint32_t straddles = lowUp + spanUp < spanUp ? 1 : 0;
+    return up - (31 - bits) - straddles;
+}
+
 // The fixed model of match positions: position p weighs floor(10000 / (p + 201)), so near
 // positions are the more probable. cum(p) is the weight of the positions p..4095.
 class PositionModel {
@@ -113,18 +225,50 @@ public:
     uint32_t codeOf(uint32_t rank) const { return mRankToCode[rank]; }
     uint32_t countOfCode(uint32_t code) const { return mCount[mCodeToRank[code]]; }
 
-    // The smallest rank with cum(rank) <= target (rank 1 if target is not below the total).
-    Interval find(uint32_t target) const
+    // The rank whose counts from the front cover reach: the smallest rank with cum(rank) <= total - 1 -
+    // reach. A reach at or above the total, which no stream can give, selects the last rank.
+    __attribute__((always_inline)) Interval find(uint32_t reach) const
     {
-        // In counts from the front: the first rank whose running sum reaches want.
-        const Sum want = static_cast<Sum>(target < mTotal ? mTotal - target : 1);
-        const uint32_t block = countBelow<kBlockSlots>(&mBlockSum[kBlockSlots0], want);
-        const uint32_t before = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]);
+        reach = reach < mTotal ? reach : mTotal - 1;
+        const Sum* blockSums = &mBlockSum[kBlockSlots0];
+#if defined(__SSE2__)
+        // The block's search needs the sum before the block, which a load could fetch only once the
+        // block is known. It is the largest block sum not above reach (0 for block 0), so it is
+        // reduced from the same compares, in the vector registers, while the block index is counted.
+        static_assert(kBlockSlots == 24 && kBlockSize == 16, "three vectors of block sums, two in a block");
+        const __m128i reached = _mm_set1_epi16(static_cast<Sum>(reach));
+        const __m128i* sums = reinterpret_cast<const __m128i*>(blockSums);
+        const __m128i sums0 = _mm_loadu_si128(sums), sums1 = _mm_loadu_si128(sums + 1),
+                      sums2 = _mm_loadu_si128(sums + 2);
+        const __m128i over0 = _mm_cmpgt_epi16(sums0, reached), over1 = _mm_cmpgt_epi16(sums1, reached),
+                      over2 = _mm_cmpgt_epi16(sums2, reached);
+        const uint32_t block = uint32_t(
+            __builtin_ctz(uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over0, over1))) |
+                          uint32_t(_mm_movemask_epi8(_mm_packs_epi16(over2, _mm_setzero_si128()))) << 16));
+        __m128i before =
+            _mm_max_epi16(_mm_max_epi16(_mm_andnot_si128(over0, sums0), _mm_andnot_si128(over1, sums1)),
+                          _mm_andnot_si128(over2, sums2));
+        before = _mm_max_epi16(before, _mm_shuffle_epi32(before, 0x4E));
+        before = _mm_max_epi16(before, _mm_shuffle_epi32(before, 0xB1));
+        before = _mm_max_epi16(before, _mm_shufflehi_epi16(_mm_shufflelo_epi16(before, 0xB1), 0xB1));
+        const __m128i inReach = _mm_sub_epi16(reached, before);
         const Sum* inBlock = &mSumInBlock[block * kBlockSize];
-        const uint32_t offset = countBelow<kBlockSize>(inBlock, static_cast<Sum>(want - before));
+        const __m128i* blockRow = reinterpret_cast<const __m128i*>(inBlock);
+        const uint32_t offset = uint32_t(__builtin_ctz(uint32_t(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(_mm_loadu_si128(blockRow), inReach),
+                                              _mm_cmpgt_epi16(_mm_loadu_si128(blockRow + 1), inReach))))));
+#else
+        const uint32_t block = countNotAbove<kBlockSlots>(blockSums, reach);
+        const Sum* inBlock = &mSumInBlock[block * kBlockSize];
+        const uint32_t offset = countNotAbove<kBlockSize>(
+            inBlock, reach - static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]));
+#endif
         const uint32_t rank = block * kBlockSize + offset + 1;
-        const uint32_t upTo = before + static_cast<uint16_t>(inBlock[offset]); // counts of ranks 1..rank
-        return {rank, mTotal - upTo, mTotal - upTo + mCount[rank]};
+        // Counts of ranks 1..rank.
+        const uint32_t upTo = static_cast<uint16_t>(mBlockSum[kBlockSlots0 + block - 1]) +
+                              static_cast<uint16_t>(inBlock[offset]);
+        // The high end does not wait for the low one: its count is loaded beside the sums.
+        return {rank, mTotal - upTo, (mTotal + mCount[rank]) - upTo};
     }
 
     Interval intervalOfCode(uint32_t code) const
@@ -163,15 +307,24 @@ public:
         const uint32_t block = (first - 1) / kBlockSize;
         const Sum* blockStep = &kOnesFrom[kBlockSlots - block]; // 1 exactly for the blocks from block on
         Sum* blockSum = &mBlockSum[kBlockSlots0];
-        for (uint32_t b = 0; b < kBlockSlots; ++b) {
-            blockSum[b] = static_cast<Sum>(blockSum[b] + blockStep[b]);
-        }
         const uint32_t offset = (first - 1) % kBlockSize;
         const Sum* rankStep = &kOnesFrom[kBlockSlots - offset];
         Sum* inBlock = &mSumInBlock[block * kBlockSize];
+#if defined(__SSE2__)
+        // Written out: the compiler keeps a loop of whole vectors, whose control costs as much as the adds.
+        addSteps(blockSum, blockStep);
+        addSteps(blockSum + 8, blockStep + 8);
+        addSteps(blockSum + 16, blockStep + 16);
+        addSteps(inBlock, rankStep);
+        addSteps(inBlock + 8, rankStep + 8);
+#else
+        for (uint32_t b = 0; b < kBlockSlots; ++b) {
+            blockSum[b] = static_cast<Sum>(blockSum[b] + blockStep[b]);
+        }
         for (uint32_t k = 0; k < kBlockSize; ++k) {
             inBlock[k] = static_cast<Sum>(inBlock[k] + rankStep[k]);
         }
+#endif
     }
 
 private:
@@ -188,38 +341,35 @@ private:
     // kBlockSlots zeros, then as many ones: from &kOnesFrom[kBlockSlots - i], entries i on are 1.
     static constexpr std::array<Sum, 2 * kBlockSlots> kOnesFrom = detail::onesFrom<Sum, kBlockSlots>();
 
-    // Lanes below want, in n sorted lanes of which the last is never below it: the mask of the
-    // compares is a run of ones from the bottom, and its length is the answer.
-    template <uint32_t n> static uint32_t countBelow(const Sum* sums, Sum want)
-    {
 #if defined(__SSE2__)
-        static_assert(n % 16 == 8 || n % 16 == 0, "whole vectors");
-        const __m128i wanted = _mm_set1_epi16(want);
-        uint32_t below = 0;
-        for (uint32_t i = 0; i < n; i += 16) {
-            const __m128i* at = reinterpret_cast<const __m128i*>(sums + i);
-            const __m128i low = _mm_cmplt_epi16(_mm_loadu_si128(at), wanted);
-            const __m128i high =
-                i + 8 < n ? _mm_cmplt_epi16(_mm_loadu_si128(at + 1), wanted) : _mm_setzero_si128();
-            below |= uint32_t(_mm_movemask_epi8(_mm_packs_epi16(low, high))) << i;
-        }
-        return uint32_t(__builtin_ctz(~below));
-#else
-        Sum count = 0;
-        for (uint32_t k = 0; k < n; ++k) {
-            count = static_cast<Sum>(count + (sums[k] < want ? 1 : 0));
-        }
-        return uint32_t(count);
-#endif
+    static void addSteps(Sum* sums, const Sum* steps)
+    {
+        __m128i* at = reinterpret_cast<__m128i*>(sums);
+        _mm_storeu_si128(
+            at, _mm_add_epi16(_mm_loadu_si128(at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps))));
     }
+#else
+    template <uint32_t n> static uint32_t countNotAbove(const Sum* sums, uint32_t reach)
+    {
+        uint32_t count = 0;
+        for (uint32_t k = 0; k < n; ++k) {
+            count += static_cast<uint32_t>(static_cast<uint16_t>(sums[k])) <= reach ? 1 : 0;
+        }
+        return count;
+    }
+#endif
 
     void rebuildSums();
     void rebuildRunStarts();
     void halve();
 
     std::array<uint32_t, kBlocks * kBlockSize + 1> mCount{}; // by rank; [0] is a zero sentinel
-    std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
-    std::array<Sum, kBlocks * kBlockSize> mSumInBlock{};     // [rank - 1]: counts of its block up to it
+    // Aligned so that no vector of sums straddles two cache lines: a split load costs the search
+    // cycles on its chain.
+    alignas(64)
+        std::array<Sum, kBlockSlots0 + kBlockSlots> mBlockSum{}; // from kBlockSlots0: counts of blocks 0..b
+    alignas(
+        64) std::array<Sum, kBlocks * kBlockSize> mSumInBlock{}; // [rank - 1]: counts of its block up to it
     std::array<uint16_t, kSymbolCount + 1> mRankToCode{};
     std::array<uint16_t, kSymbolCount> mCodeToRank{};
     // By count: the first rank holding it. Exact for every count some rank holds; stale otherwise.

@@ -91,13 +91,44 @@ TEST(LzariDecode, MatchesReachTheWholeRing)
     EXPECT_EQ(decodeFast(lzari_reference::encodeTokens(4096 + 60, tokens)), expected);
 }
 
-TEST(LzariDecode, PositionLookupAgreesWithTheSearchForEveryTarget)
+// The one-bit renormalisation loop for registers of `bits` bits, counting its steps.
+template <uint32_t bits> uint32_t stepsOneByOne(uint32_t low, uint32_t width)
 {
-    // The coarse table and its steps against the plain binary search, target by target: a stream
+    constexpr uint32_t q1 = 1u << (bits - 2), q2 = 2 * q1, q3 = 3 * q1;
+    uint32_t high = low + width;
+    uint32_t steps = 0;
+    for (;; ++steps) {
+        if (low >= q2) {
+            low -= q2;
+            high -= q2;
+        } else if (low >= q1 && high <= q3) {
+            low -= q1;
+            high -= q1;
+        } else if (high > q2) {
+            return steps;
+        }
+        low *= 2;
+        high *= 2;
+    }
+}
+
+template <uint32_t bits> uint32_t renormalisationMismatches(uint32_t width)
+{
+    uint32_t mismatches = 0;
+    for (uint32_t low = 0; low + width <= (1u << bits); ++low) {
+        mismatches +=
+            lzari::renormalisationSteps<bits>(low, width) != stepsOneByOne<bits>(low, width) ? 1 : 0;
+    }
+    return mismatches;
+}
+
+TEST(LzariDecode, ShortcutsAgreeWithThePlainArithmetic)
+{
+    // The position table and its steps against the plain binary search, target by target: a stream
     // meets only the targets its bits happen to give.
     const lzari_reference::Model model;
     const uint16_t* table = lzari::PositionModel::findTable();
-    uint32_t mismatches = 0;
+    uint32_t positionMismatches = 0;
     for (uint32_t target = 0; target < lzari::PositionModel::kTotal; ++target) {
         uint32_t i = 1, j = 4096;
         while (i < j) {
@@ -108,9 +139,58 @@ TEST(LzariDecode, PositionLookupAgreesWithTheSearchForEveryTarget)
                 j = k;
             }
         }
-        mismatches += lzari::PositionModel::find(table, target) != i - 1 ? 1 : 0;
+        positionMismatches += lzari::PositionModel::find(table, target) != i - 1 ? 1 : 0;
     }
-    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(positionMismatches, 0u);
+
+    // The renormalisation count against the one-bit loop: every interval of narrow registers, and
+    // every low of the stream's 17-bit registers for the widths at the edges of each step count.
+    uint32_t stepMismatches = 0;
+    for (uint32_t width = 1; width <= (1u << 11); ++width) {
+        stepMismatches +=
+            renormalisationMismatches<11>(width) + (width <= 16 ? renormalisationMismatches<4>(width) : 0);
+    }
+    for (uint32_t power = 0; power <= 17; ++power) {
+        for (const int32_t delta : {-1, 0, 1}) {
+            const uint32_t width = uint32_t(int32_t(1u << power) + delta);
+            if (width >= 1 && width <= (1u << 17)) {
+                stepMismatches += renormalisationMismatches<17>(width);
+            }
+        }
+    }
+    EXPECT_EQ(stepMismatches, 0u);
+
+    // Division by every width the coder can have, at the numerators where a quotient steps and at
+    // the largest; scaling by every total at the ends and middle of its counts, and by all counts
+    // of the totals at the edges, for the ranges at the edges.
+    uint32_t divisionMismatches = 0;
+    for (uint32_t d = 1; d <= (1u << 17); ++d) {
+        const lzari::Divisor divisor(d);
+        const uint32_t lastStep = 0xFFFFFFFFu / d * d;
+        for (const uint32_t x : {0u, d - 1, d, lastStep - 1, lastStep, 0xFFFFFFFFu}) {
+            divisionMismatches += divisor.divide(x) != x / d ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(divisionMismatches, 0u);
+    uint32_t scaleMismatches = 0;
+    for (const uint32_t range : {(1u << 15) + 1, (1u << 16) + 1, (1u << 17) - 1, 1u << 17}) {
+        for (uint32_t total = 2; total < (1u << 15); ++total) {
+            const lzari::RangeScale scale(range, lzari::ScaleFactor(total));
+            const auto check = [&](uint32_t c) {
+                scaleMismatches += scale.of(c) != uint32_t(uint64_t{range} * c / total) ? 1 : 0;
+            };
+            if (total <= 320 || total >= 32440 || total == lzari::PositionModel::kTotal) {
+                for (uint32_t c = 0; c <= total; ++c) {
+                    check(c);
+                }
+            } else {
+                for (const uint32_t c : {0u, 1u, total / 2, total - 1, total}) {
+                    check(c);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(scaleMismatches, 0u);
 }
 
 TEST(LzariDecode, CopiesRepeatTheirSourceAtEveryShortDistance)
