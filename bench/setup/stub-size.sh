@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints the size of the win32 build's setup.exe by section and its largest contributors by
 # section, from a link map of the same link: the runtime's archive members, and the installer's own
-# code, which link-time optimisation makes one unit ("installer (LTO)"). Then the installer's
+# code, which link-time optimisation makes one unit ("installer-LTO"). Then the installer's
 # largest functions, from a second link that gives each function a section of its own (a little
 # larger than the shipped one, by the sections' alignment).
 #   bench/setup/stub-size.sh [TOP]     (needs a win32 build: scripts/test.sh win32)
@@ -31,7 +31,7 @@ awk -v top="$top" "$hexfn"'
     sub(/\$.*/, "", name); sub(/^\.text\..*/, ".text", name); sub(/^\.rdata\..*/, ".rdata", name)
     sub(/^\.data\..*/, ".data", name); sub(/^\.bss\..*/, ".bss", name)
     gsub(/.*\//, "", file)
-    if (file ~ /ltrans/) file = "installer (LTO)"
+    if (file ~ /ltrans/) file = "installer-LTO"
     bytes[name SUBSEP file] += size; total[name] += size
   }
   /^Linker script and memory map/ { inmap = 1; next }
@@ -55,5 +55,5 @@ awk "$hexfn"'
   pending != "" && /^ +0x[0-9a-f]+ +0x[0-9a-f]+ .*ltrans/ { print hex($2), pending }
   { pending = "" }' "$work/functions.map" | sort -k1,1nr | head -n "$top" | sed 's/ \.text\$/ /' |
   while read -r size symbol; do
-    printf '  %8d %s\n' "$size" "$(echo "$symbol" | i686-w64-mingw32-c++filt | cut -c1-100)"
+    printf '  %8d %s\n' "$size" "$(echo "$symbol" | i686-w64-mingw32-c++filt -n | cut -c1-100)"
   done
