@@ -97,9 +97,16 @@ function(kv_size_budget target budget_file)
   target_link_libraries(${target} PRIVATE ${code})
   target_link_options(${target} PRIVATE ${options} -Wl,--gc-sections)
 
+  # The runtime's throw helpers and the string-holding exceptions they bring: defined by the stub
+  # (setup/win32/LeanThrow.cpp). Named here too, as a link-time optimised program may take the
+  # runtime's object beside its own definitions without a word.
+  set(forbidden functexcept.o,cow-stdexcept.o,cxx11-stdexcept.o,stdexcept.o,cow-string-inst.o,string-inst.o,system_error.o)
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  target_link_options(${target} PRIVATE -Wl,-Map,${map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${budget_file})
   add_custom_command(TARGET ${target} POST_BUILD
                      COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${target}> -DBUDGET=${budget_file}
+                             -DMAP=${map} -DFORBIDDEN=${forbidden}
                              -P ${PROJECT_SOURCE_DIR}/cmake/CheckSize.cmake
                      VERBATIM)
 endfunction()

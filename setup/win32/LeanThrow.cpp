@@ -7,8 +7,8 @@
 // What the setup program catches decides what these throw: std::bad_alloc by type (thrown as
 // before), and everything else only as std::exception, whose what() text is logged. So the other
 // helpers throw one exception that holds the same what() text as the standard one would, in the
-// exception object itself. A helper that a new caller needs and this file lacks pulls the
-// runtime's object back in, and the link then fails on the helpers defined twice.
+// exception object itself. A helper that a new caller needs and this file lacks brings the
+// runtime's object back; the check after the link names it (cmake/StubSize.cmake).
 #include <bits/functexcept.h>
 
 #include <cstdarg>
