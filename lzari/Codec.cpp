@@ -37,20 +37,6 @@ OutputLimitError::OutputLimitError(uint64_t declared, uint64_t limit)
 {
 }
 
-uint64_t plausibleTextSize(uint64_t streamSize)
-{
-    constexpr uint64_t kBitsPerMatch = 9;
-    constexpr uint64_t kSlackBits = 64;
-    // No stream is near 2^48 bytes; the cap keeps both products below 2^64.
-    constexpr uint64_t kCap = uint64_t{1} << 48;
-    static_assert((kCap * 8 + kSlackBits) * kMaxMatch / kMaxMatch == kCap * 8 + kSlackBits, "no wrap");
-    const uint64_t bytes = std::min<uint64_t>(streamSize, kCap);
-    if (bytes < kHeaderSize) {
-        return 0;
-    }
-    return ((bytes - kHeaderSize) * 8 + kSlackBits) * kMaxMatch / kBitsPerMatch;
-}
-
 size_t outputCapacity(uint32_t textSize, uint64_t addressable)
 {
     static_assert(sizeof(uint64_t) > sizeof(uint32_t), "the sum below must not wrap");

@@ -1,8 +1,11 @@
 // LZARI streams decoded from and encoded into memory: the interface the packer and the tests use.
 #pragma once
 
+#include "lzari/Model.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <stdexcept>
 #include <vector>
@@ -21,10 +24,11 @@ namespace lzari {
 using Progress = std::function<void(uint64_t done, uint64_t total)>;
 
 // The stream is shorter than its 4-byte length field. code() is 1, the value the setup program's
-// decoder has always raised for it.
-class ReadError : public std::runtime_error {
+// decoder has always raised for it. A plain std::exception: the setup program throws it, and a
+// std::runtime_error would link the runtime's string-holding exceptions into it (about 75 KB).
+class ReadError : public std::exception {
 public:
-    ReadError() : std::runtime_error("Read Error") {}
+    const char* what() const noexcept override { return "Read Error"; }
     int code() const noexcept { return 1; }
 };
 
@@ -44,7 +48,20 @@ private:
 // more than about 52 bytes out of a byte. The bound allows 60 bytes for every 9 bits the stream
 // holds, plus 64 bits for the coder's start and end. A larger length field can still decode (the
 // bits past the end read as 1), but only to bytes no encoder wrote: callers refuse it.
-uint64_t plausibleTextSize(uint64_t streamSize);
+// Defined here, so that the setup program, which asks it, does not link the in-memory codec.
+constexpr uint64_t plausibleTextSize(uint64_t streamSize)
+{
+    constexpr uint64_t kBitsPerMatch = 9;
+    constexpr uint64_t kSlackBits = 64;
+    // No stream is near 2^48 bytes; the cap keeps both products below 2^64.
+    constexpr uint64_t kCap = uint64_t{1} << 48;
+    static_assert((kCap * 8 + kSlackBits) * kMaxMatch / kMaxMatch == kCap * 8 + kSlackBits, "no wrap");
+    const uint64_t bytes = streamSize < kCap ? streamSize : kCap;
+    if (bytes < kHeaderSize) {
+        return 0;
+    }
+    return ((bytes - kHeaderSize) * 8 + kSlackBits) * kMaxMatch / kBitsPerMatch;
+}
 
 // The buffer decode() needs for a length field of `textSize`: the field and room for a last
 // match running past it, computed in 64 bits so that it cannot wrap. `addressable` is the largest

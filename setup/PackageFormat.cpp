@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <new>
-#include <stdexcept>
 
 namespace setup {
 
@@ -210,13 +209,17 @@ PackageBlock readPackage(ByteReader& file, uint32_t imageEnd)
     PackageBlock result = checkPackage(file, imageEnd);
     if (result.check != PackageCheck::Ok)
         return result;
-    try {
-        result.data.reserve(result.dwLength);
-    } catch (const std::bad_alloc&) {
+    // More than this process can address is out of memory by another name. Asked before reserve(),
+    // as the vector's length error is no std::length_error in the setup program
+    // (setup/win32/LeanThrow.cpp).
+    if (result.dwLength > result.data.max_size()) {
         result.check = PackageCheck::OutOfMemory;
-    } catch (const std::length_error&) {
-        // More than a 32-bit process can address: out of memory by another name.
-        result.check = PackageCheck::OutOfMemory;
+    } else {
+        try {
+            result.data.reserve(result.dwLength);
+        } catch (const std::bad_alloc&) {
+            result.check = PackageCheck::OutOfMemory;
+        }
     }
     if (result.check == PackageCheck::OutOfMemory) {
         dpx(3, packageCheckMessage(result.check));

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Prints the size of the win32 build's setup.exe by section and its largest contributors by
-# section, from a link map of the same link (archive members and objects; the runtime's included).
+# section, from a link map of the same link: the runtime's archive members, and the installer's own
+# code, which link-time optimisation makes one unit ("installer-LTO"). Then the installer's
+# largest functions, from a second link that gives each function a section of its own (a little
+# larger than the shipped one, by the sections' alignment).
 #   bench/setup/stub-size.sh [TOP]     (needs a win32 build: scripts/test.sh win32)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -12,8 +15,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The link step as the build runs it, writing a map and an image of its own instead.
 link=$(cd "$build" && ninja -t commands bin/setup.exe | tail -1 | sed -e 's/^: && //' -e 's/ && .*//' \
-  -e "s|-o bin/setup.exe|-o $work/setup.exe -Wl,-Map,$work/map|" -e "s|--out-implib,[^ ]*|--out-implib,$work/implib.a|")
-(cd "$build" && eval "$link")
+  -e "s|--out-implib,[^ ]*|--out-implib,$work/implib.a|")
+(cd "$build" && eval "${link/-o bin\/setup.exe/-o $work/setup.exe -Wl,-Map,$work/map}")
+(cd "$build" && eval "${link/-o bin\/setup.exe/-o $work/functions.exe -ffunction-sections -fdata-sections -Wl,-Map,$work/functions.map}")
 cmp -s "$exe" "$work/setup.exe" || echo "stub-size: note: the map's link differs from $exe" >&2
 
 echo "setup.exe: $(wc -c < "$exe") bytes"
@@ -27,6 +31,7 @@ awk -v top="$top" "$hexfn"'
     sub(/\$.*/, "", name); sub(/^\.text\..*/, ".text", name); sub(/^\.rdata\..*/, ".rdata", name)
     sub(/^\.data\..*/, ".data", name); sub(/^\.bss\..*/, ".bss", name)
     gsub(/.*\//, "", file)
+    if (file ~ /ltrans/) file = "installer-LTO"
     bytes[name SUBSEP file] += size; total[name] += size
   }
   /^Linker script and memory map/ { inmap = 1; next }
@@ -40,3 +45,15 @@ awk -v top="$top" "$hexfn"'
   }' "$work/map" | sort -k1,1 -k2,2nr | awk -v top="$top" '
   $1 != section { section = $1; shown = 0; if (section ~ /^\.(text|rdata|eh_frame|data)$/) print section ":" }
   section ~ /^\.(text|rdata|eh_frame|data)$/ && shown++ < top { printf "  %8d %s\n", $2, $3 }'
+
+echo "largest functions of the installer (functions.exe: $(wc -c < "$work/functions.exe") bytes):"
+awk "$hexfn"'
+  /^Linker script and memory map/ { inmap = 1; next }
+  !inmap { next }
+  /^ \.text\$[^ ]+ +0x[0-9a-f]+ +0x[0-9a-f]+ .*ltrans/ { print hex($3), $1; pending = ""; next }
+  /^ \.text\$[^ ]+$/ { pending = $1; next }
+  pending != "" && /^ +0x[0-9a-f]+ +0x[0-9a-f]+ .*ltrans/ { print hex($2), pending }
+  { pending = "" }' "$work/functions.map" | sort -k1,1nr | head -n "$top" | sed 's/ \.text\$/ /' |
+  while read -r size symbol; do
+    printf '  %8d %s\n' "$size" "$(echo "$symbol" | i686-w64-mingw32-c++filt -n | cut -c1-100)"
+  done
