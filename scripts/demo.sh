@@ -39,8 +39,12 @@ export WINEPREFIX=$PWD/build/$preset/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=
 # The 64-bit loader makes a prefix of both widths and answers the questions below.
 wine64=wine
 [ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
+# A persistent server (it needs the prefix folder to exist) keeps the many short starts below
+# quick and none of them meeting a server that is shutting down; it ends with the demo.
 prepare_prefix() {
-  wineserver -p 2>/dev/null || true
+  mkdir -p "$WINEPREFIX"
+  wineserver -p || [ $? -eq 2 ] # 2: one runs already
+  trap 'wineserver -k 2>/dev/null || true' EXIT
   "$wine64" wineboot -i
 }
 step "Preparing the Wine prefix build/$preset/wineprefix" prepare_prefix

@@ -33,8 +33,10 @@ case "$FAKE" in
      echo "100% tests passed, 0 tests failed out of 2"; exit 0 ;;
 esac
 STUB
-printf '#!/bin/sh\nexit 0\n' > "$work/bin/wineserver"
-cp "$work/bin/wineserver" "$work/bin/wine"
+# Like the real one, the server refuses a prefix folder that does not exist.
+printf '#!/bin/sh\n[ -d "$WINEPREFIX" ] || { echo "wineserver: chdir to $WINEPREFIX failed" >&2; exit 1; }\n' \
+  > "$work/bin/wineserver"
+printf '#!/bin/sh\nexit 0\n' > "$work/bin/wine"
 chmod +x "$work/bin/"* "$work/repo/scripts/"*
 
 passed=0 failed=0
@@ -63,6 +65,7 @@ FAKE=build expect "a build fails" 1 "total: 0 passed, 0 failed, 0 skipped"
 FAKE=none expect "no test runs" 1 "total: 0 passed, 0 failed, 0 skipped"
 presets=(win64)
 FAKE=test expect "a Wine test fails" 1 "total: 1 passed, 1 failed, 0 skipped"
+FAKE=ok expect "Wine tests on a clean tree" 0 "total: 2 passed, 0 failed, 0 skipped"
 
 echo "test.sh selftest: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -20,11 +20,19 @@ stop_wine() {
 trap stop_wine EXIT
 
 # One prefix per build tree, made before the tests start so parallel tests do not race to
-# create it; a persistent wineserver keeps every later start quick.
+# create it. Its server must be persistent: one that ends 3 s after the last program (whenever
+# the tests leave Wine idle that long) resets a program that connects while it shuts down.
 boot_prefix() {
   export WINEPREFIX=$1
-  # wineserver -p fails when a server already runs for the prefix; that one serves as well.
-  wineserver -p 2>/dev/null || true
+  # wineserver refuses a prefix folder that does not exist yet (a clean clone's case).
+  mkdir -p "$WINEPREFIX"
+  # Status 2: a server already runs for the prefix (kept from an earlier run); it serves as well.
+  local status=0
+  wineserver -p || status=$?
+  if [ "$status" -ne 0 ] && [ "$status" -ne 2 ]; then
+    echo "no persistent wineserver for $WINEPREFIX (exit $status)"
+    return 1
+  fi
   # The 64-bit loader makes a prefix of both widths; `wine` may mean the 32-bit one.
   # KV_WINE_LOADER: another loader (the selftest's stand-in).
   local boot=${KV_WINE_LOADER:-wine}
@@ -45,7 +53,10 @@ for preset in "${presets[@]}"; do
     prefix="$PWD/build/$preset/wineprefix"
     wine_prefixes+=("$prefix")
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    step "$preset: prepare the Wine prefix" boot_prefix "$prefix"
+    if ! step "$preset: prepare the Wine prefix" boot_prefix "$prefix"; then
+      failed+=("$preset (Wine prefix)")
+      continue
+    fi
   fi
   echo "$preset: test"
   # The status is ctest's: read it before anything else runs. Passing tests stay in the log only.
