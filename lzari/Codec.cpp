@@ -59,7 +59,8 @@ std::vector<uint8_t> decode(const uint8_t* data, size_t size, uint64_t maxOutput
     out.resize(outputCapacity(decoder.textSize(), out.max_size()));
     size_t written = 0;
     while (!decoder.finished()) {
-        const size_t step = decoder.decodeSome(out.data() + written, out.size() - written);
+        // The output so far lies right before the room: the ring needs no copy of its own.
+        const size_t step = decoder.decodeAfter(out.data() + written, out.size() - written);
         if (step == 0) {
             // Unreachable while the capacity holds a longest match past every code; it stops
             // a loop that would otherwise spin forever.

@@ -1,4 +1,4 @@
-// The LZARI decoding loop: arithmetic decoding of codes and positions, and the ring copy.
+// The LZARI decoding loop: arithmetic decoding of codes and positions, and the match copy.
 #include "lzari/Decoder.h"
 
 #include "lzari/Codec.h"
@@ -72,16 +72,37 @@ bool Decoder::takeProgressMark()
 
 size_t Decoder::decodeSome(uint8_t* out, size_t room)
 {
-    uint32_t low = mLow;
-    uint32_t range = mRange;
-    uint32_t headroom = mHeadroom;
     if (mWindowPos + kMaxMatch > kRingSize + kWindowRun) {
         std::copy(mWindow.begin() + (mWindowPos - kRingSize), mWindow.begin() + mWindowPos, mWindow.begin());
         mWindowPos = kRingSize;
     }
     uint8_t* const begin = mWindow.data() + mWindowPos;
-    uint8_t* const end = begin + std::min(room, kRingSize + kWindowRun - mWindowPos);
-    uint8_t* at = begin;
+    const size_t written = size_t(run(begin, begin + std::min(room, kRingSize + kWindowRun - mWindowPos)) - begin);
+    std::copy(begin, begin + written, out);
+    mWindowPos += written;
+    return written;
+}
+
+size_t Decoder::decodeAfter(uint8_t* out, size_t room)
+{
+    // Before kRingSize bytes are out, the ring still holds its starting fill, which no caller has.
+    if (mCount >= kRingSize && room >= kInPlaceRoom) {
+        mWindowStale = true;
+        return size_t(run(out, out + (room - kCopySlack)) - out);
+    }
+    if (mWindowStale) {
+        std::copy(out - kRingSize, out, mWindow.begin());
+        mWindowPos = kRingSize;
+        mWindowStale = false;
+    }
+    return decodeSome(out, room);
+}
+
+uint8_t* Decoder::run(uint8_t* at, uint8_t* const end)
+{
+    uint32_t low = mLow;
+    uint32_t range = mRange;
+    uint32_t headroom = mHeadroom;
     uint64_t count = mCount;
     BitBuffer bits = mBits;
     const uint8_t* in = mIn;
@@ -184,13 +205,10 @@ size_t Decoder::decodeSome(uint8_t* out, size_t room)
     mLow = low;
     mRange = range;
     mHeadroom = headroom;
-    const size_t written = size_t(at - begin);
-    std::copy(begin, at, out);
-    mWindowPos += written;
     mCount = count;
     mBits = bits;
     mIn = in;
-    return written;
+    return at;
 }
 
 } // namespace lzari

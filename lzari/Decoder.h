@@ -26,7 +26,12 @@ public:
 // damaged stream reads before writing hold 0, and a last match running past textSize() is produced
 // whole. The counters are 64-bit, so a length field near 4 GiB ends instead of wrapping around.
 class Decoder {
+    static constexpr size_t kCopySlack = 8; // a match copy may write this far past its end
+
 public:
+    // The room decodeAfter() needs to decode in place.
+    static constexpr size_t kInPlaceRoom = kMaxMatch + kCopySlack;
+
     // Reads the length field (throws ReadError when the source has fewer than 4 bytes) and, unless
     // it is 0, the first kStartupBits bits.
     explicit Decoder(ByteSource& source);
@@ -42,6 +47,12 @@ public:
     // the caller takes the marks.
     size_t decodeSome(uint8_t* out, size_t room);
 
+    // The same for a caller whose buffer holds, right before out, the last min(count(), kRingSize)
+    // bytes produced, as a buffer of the whole output does: once kRingSize bytes are out and room
+    // holds kInPlaceRoom, codes are decoded into out itself, with no copy. A caller that uses it
+    // uses it throughout: the ring is not kept while it decodes in place.
+    size_t decodeAfter(uint8_t* out, size_t room);
+
     // True once for each progress mark (every kProgressStep bytes) that the count has passed, the
     // moments at which the setup program has always printed its progress line.
     bool takeProgressMark();
@@ -53,6 +64,9 @@ private:
         uint64_t bits;
         uint32_t count;
     };
+    // Decodes codes into [at, end) while the stream lasts and a longest match fits, up to the next
+    // progress mark; the kRingSize bytes before `at` are the ring. Returns the end of what it wrote.
+    uint8_t* run(uint8_t* at, uint8_t* end);
     // Tops the buffer up to at least 57 bits, with 1-bits (0 inverted) once the stream has ended.
     BitBuffer refill(BitBuffer buffer);
     // The same from the eight bytes at in, for a buffer holding at least one bit.
@@ -89,8 +103,8 @@ private:
     // The ring, unrolled: the byte at distance d is mWindow[mWindowPos - d]. Codes are decoded into
     // it straight, with no wrap to mask, and the window slides back by whole runs.
     static constexpr size_t kWindowRun = 64 * 1024;
-    static constexpr size_t kCopySlack = 8; // a match copy may write this far past its end
     size_t mWindowPos = kRingSize;
+    bool mWindowStale = false; // decodeAfter() decoded in place since the ring was last written
     SymbolModel mSymbols;
     std::vector<uint8_t> mWindow;
 };

@@ -36,18 +36,25 @@ struct Result {
     bool stalled = false; // a decodeSome() call wrote nothing before the end
 };
 
-// Drains a decoder (built over its source already) through a buffer of `room` bytes.
-inline Result drain(lzari::Decoder& decoder, size_t room, bool takeMarks)
+// Drains a decoder (built over its source already) through a buffer of `room` bytes: decodeSome()
+// into a buffer of its own, or, in place, decodeAfter() into a buffer that keeps the last
+// kRingSize bytes before the room, with every other call given less than kInPlaceRoom, so that
+// the decoder keeps moving between the ring and the caller's bytes.
+inline Result drain(lzari::Decoder& decoder, size_t room, bool takeMarks, bool inPlace = false)
 {
     Result result;
-    std::vector<uint8_t> buffer(room);
-    while (!decoder.finished()) {
-        const size_t written = decoder.decodeSome(buffer.data(), buffer.size());
+    std::vector<uint8_t> buffer(lzari::kRingSize + room);
+    uint8_t* const out = buffer.data() + lzari::kRingSize;
+    for (size_t call = 0; !decoder.finished(); ++call) {
+        const size_t offered = inPlace && call % 2 == 1 ? std::min(room, size_t{lzari::kMaxMatch}) : room;
+        const size_t written = inPlace ? decoder.decodeAfter(out, offered) : decoder.decodeSome(out, offered);
         if (written == 0) {
             result.stalled = true;
             break;
         }
-        result.bytes.insert(result.bytes.end(), buffer.begin(), buffer.begin() + written);
+        result.bytes.insert(result.bytes.end(), out, out + written);
+        const size_t kept = std::min(result.bytes.size(), size_t{lzari::kRingSize});
+        std::copy(result.bytes.end() - kept, result.bytes.end(), out - kept);
         if (takeMarks) {
             decoder.takeProgressMark();
         }

@@ -1,6 +1,7 @@
 // A stream handed out in pieces of 1, 3, 7 or 64 bytes, drained through a buffer that just holds a
-// longest match, with or without taking the progress marks, must decode to exactly what the stream
-// decodes to in one piece, and every call must make progress until the end.
+// longest match, with or without taking the progress marks, into a buffer of its own or in place,
+// must decode to exactly what the stream decodes to in one piece, and every call must make
+// progress until the end.
 #include "PieceDecode.h"
 #include "lzari/Codec.h"
 #include "platform/Bytes.h"
@@ -19,9 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t pieceSize = kPieceSizes[data[0] & 3];
     const bool takeMarks = (data[0] & 4) != 0;
     const size_t room = (data[0] & 8) != 0 ? lzari::kMaxMatch : 4096;
+    const bool inPlace = (data[0] & 16) != 0;
     ++data;
     --size;
-    const uint64_t limit = std::min<uint64_t>(1 << 12, lzari::plausibleTextSize(size));
+    const uint64_t limit = std::min<uint64_t>(1 << 14, lzari::plausibleTextSize(size));
     if (size >= lzari::kHeaderSize && platform::load32(data) > limit) {
         return 0;
     }
@@ -36,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const std::vector<uint8_t> whole = lzari::decode(data, size, limit);
     lzari::Decoder decoder(source);
-    const lzari_pieces::Result result = lzari_pieces::drain(decoder, room, takeMarks);
+    const lzari_pieces::Result result = lzari_pieces::drain(decoder, room, takeMarks, inPlace);
     if (result.stalled || result.bytes != whole) {
         std::abort();
     }

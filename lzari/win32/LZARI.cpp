@@ -75,22 +75,25 @@ template <class Write> void pump(lzari::ByteSource& source, Write write)
         return;
     }
     // The progress marks come every KiB; the output goes out a full buffer at a time, as each
-    // write is a system call (and under Wine more than one).
-    std::vector<uint8_t> buffer(kBufferSize);
+    // write is a system call (and under Wine more than one). The ring's bytes stay in front of
+    // the buffer, so that the decoder writes into it directly.
+    std::vector<uint8_t> buffer(lzari::kRingSize + kBufferSize);
+    uint8_t* const data = buffer.data() + lzari::kRingSize;
     size_t filled = 0;
     while (!decoder->finished()) {
-        if (buffer.size() - filled < lzari::kMaxMatch) {
-            if (!write(buffer.data(), filled)) {
+        if (kBufferSize - filled < lzari::Decoder::kInPlaceRoom) {
+            if (!write(data, filled)) {
                 return;
             }
+            std::copy(data + filled - lzari::kRingSize, data + filled, buffer.data());
             filled = 0;
         }
-        filled += decoder->decodeSome(buffer.data() + filled, buffer.size() - filled);
+        filled += decoder->decodeAfter(data + filled, kBufferSize - filled);
         if (decoder->takeProgressMark()) {
             printCount(decoder->count(), '\r');
         }
     }
-    if (filled > 0 && !write(buffer.data(), filled)) {
+    if (filled > 0 && !write(data, filled)) {
         return;
     }
     printCount(decoder->count(), '\n');

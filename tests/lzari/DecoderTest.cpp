@@ -272,17 +272,29 @@ TEST(LzariDecode, PiecesOfAnySizeAndCallersThatSkipTheMarksGiveTheSameBytes)
     const Bytes honest = lzari_reference::greedyEncode(lzari_testdata::executableLike(40000, 9));
     Bytes damaged(honest.begin(), honest.begin() + 3000);
     damaged[1500] ^= 0x10;
-    for (const Bytes* stream : {&honest, static_cast<const Bytes*>(&damaged)}) {
+    // One byte short of a full turn, the farthest position still reads the ring's starting fill,
+    // which lies in no caller's buffer.
+    std::vector<Token> tokens;
+    for (const uint8_t byte : lzari_testdata::noise(4095, 7)) {
+        tokens.push_back({byte});
+    }
+    tokens.push_back({256 + 57, 4095});
+    const Bytes ringEdge = lzari_reference::encodeTokens(4095 + 60, tokens);
+    ASSERT_EQ(decodeFast(ringEdge)[4095], ' ');
+    for (const Bytes* stream : {&honest, &ringEdge, static_cast<const Bytes*>(&damaged)}) {
         const Bytes whole = decodeFast(*stream);
         for (const size_t pieceSize : {1, 3, 7, 64}) {
-            for (const size_t room : {size_t{lzari::kMaxMatch}, size_t{65536}}) {
-                for (const bool takeMarks : {true, false}) {
-                    SCOPED_TRACE(::testing::Message() << "stream of " << stream->size() << ", pieces of "
-                                                      << pieceSize << ", room " << room << ", marks "
-                                                      << (takeMarks ? "taken" : "never taken"));
+            for (const size_t room : {size_t{lzari::kMaxMatch}, lzari::Decoder::kInPlaceRoom, size_t{65536}}) {
+                for (const int way : {0, 1, 2}) {
+                    const bool takeMarks = way != 1;
+                    const bool inPlace = way == 2;
+                    SCOPED_TRACE(::testing::Message()
+                                 << "stream of " << stream->size() << ", pieces of " << pieceSize << ", room "
+                                 << room << ", marks " << (takeMarks ? "taken" : "never taken")
+                                 << (inPlace ? ", in place" : ""));
                     lzari_pieces::PieceSource source(stream->data(), stream->size(), pieceSize);
                     lzari::Decoder decoder(source);
-                    const lzari_pieces::Result result = lzari_pieces::drain(decoder, room, takeMarks);
+                    const lzari_pieces::Result result = lzari_pieces::drain(decoder, room, takeMarks, inPlace);
                     EXPECT_FALSE(result.stalled);
                     EXPECT_EQ(result.bytes, whole);
                 }
