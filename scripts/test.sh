@@ -21,7 +21,9 @@ trap stop_wine EXIT
 
 # One prefix per build tree, made before the tests start so parallel tests do not race to
 # create it. Its server must be persistent: one that ends 3 s after the last program (whenever
-# the tests leave Wine idle that long) resets a program that connects while it shuts down.
+# the tests leave Wine idle that long) resets a program that connects while it shuts down. Wine's
+# system programs start here too, with the server: started under a test, they would hold its
+# output open for as long as the persistent server lives.
 boot_prefix() {
   export WINEPREFIX=$1
   # wineserver refuses a prefix folder that does not exist yet (a clean clone's case).
