@@ -294,7 +294,8 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
              host.files[kInstalledStart] = "v=7.0.1.8";
              host.refuseCreate.insert(kInstalledStart);
          },
-         {"3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5"},
+         {"3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
+          "GetLastError()=5"},
          "v=7.0.1.8"},
         {"the copy cut short: dropped, the installed file stays",
          [](RecordingHost& host) {
@@ -302,7 +303,8 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
              host.failWrite.insert(kInstalledStart);
          },
          {staged,
-          "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=112"},
+          "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
+          "GetLastError()=112"},
          "v=7.0.1.8"},
         {"only the per-user Firefox folder: its module replaced whole, and the fallback gets one too",
          [](RecordingHost& host) {
@@ -340,7 +342,8 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
                   concat({directory,
                           kConfigLines,
                           {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-                           "> createFolder L:\\Local\\Kavari", "> stage L:\\Local\\Kavari\\orvanekavaristart.exe"},
+                           "> createFolder L:\\Local\\Kavari",
+                           "> stage L:\\Local\\Kavari\\orvanekavaristart.exe"},
                           c.start,
                           {"1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"},
                           c.plugin.empty() ? chromeTakes : c.plugin,

@@ -450,8 +450,8 @@ TEST_F(SetupEndToEnd, InstalledFilesReplacedByTheVersionRuleAndModuleIntoEveryBr
                                                   {"npkvdpx.dll", plugin},
                                                   {"chrome.json", text("packaged")},
                                                   {"edge.json", text("packaged edge")}}));
-        const std::string kept = "InstallKavariAddOn>>file already exists, and version is higher, strInstallPath=" +
-                                 masked(installFolder());
+        const std::string kept = "InstallKavariAddOn>>file already exists, and version is higher, "
+                                 "strInstallPath=" + masked(installFolder());
         EXPECT_TRUE(run.inOrder({"InstallKavariAddOn>>processing, i=5, itemName=OrvaneKavariStart.exe",
                                  kept + "\\orvanekavaristart.exe",
                                  "InstallKavariAddOn>>processing, i=4, itemName=Kavari.exe"}));
