@@ -302,16 +302,16 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
              host.files[kInstalledStart] = "v=7.0.1.8";
              host.failWrite.insert(kInstalledStart);
          },
-         {staged,
-          "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
-          "GetLastError()=112"},
+         {staged, "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
+                  "GetLastError()=112"},
          "v=7.0.1.8"},
         {"only the per-user Firefox folder: its module replaced whole, and the fallback gets one too",
          [](RecordingHost& host) {
              host.plugins = {L"", L"P:\\Profile", L"", L"S:\\Shared"};
              host.files[L"P:\\Profile\\npkvdpx.dll"] = "old module";
          },
-         {staged, replaced}, "v=7.0.1.9",
+         {staged, replaced},
+         "v=7.0.1.9",
          {"> stage P:\\Profile\\npkvdpx.dll",
           "1 InstallKavariAddOn>>Installing, strInstallPath=P:\\Profile\\npkvdpx.dll",
           "> swap P:\\Profile\\npkvdpx.dll", "> stage S:\\Shared\\npkvdpx.dll",
@@ -327,7 +327,8 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
              host.failWrite.insert(L"P:\\Profile\\npkvdpx.dll");
              host.refuseCreate.insert(L"npkvdpx.dll");
          },
-         {staged, replaced}, "v=7.0.1.9",
+         {staged, replaced},
+         "v=7.0.1.9",
          {"> stage C:\\Chrome\\npkvdpx.dll",
           "3 Installing plugin failed, strInstallPath=C:\\Chrome\\npkvdpx.dll, GetLastError()=5",
           "> stage P:\\Profile\\npkvdpx.dll",
@@ -338,18 +339,18 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
     for (const Case& c : cases) {
         RecordingHost host;
         c.prepare(host);
-        EXPECT_EQ(run(demoPayload(), host),
-                  concat({directory,
-                          kConfigLines,
-                          {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-                           "> createFolder L:\\Local\\Kavari",
-                           "> stage L:\\Local\\Kavari\\orvanekavaristart.exe"},
-                          c.start,
-                          {"1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"},
-                          c.plugin.empty() ? chromeTakes : c.plugin,
-                          {"1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
-                           "> createFolder L:\\Local\\Kavari"},
-                          kDemoTail}))
+        EXPECT_EQ(
+            run(demoPayload(), host),
+            concat({directory,
+                    kConfigLines,
+                    {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+                     "> createFolder L:\\Local\\Kavari", "> stage L:\\Local\\Kavari\\orvanekavaristart.exe"},
+                    c.start,
+                    {"1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"},
+                    c.plugin.empty() ? chromeTakes : c.plugin,
+                    {"1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
+                     "> createFolder L:\\Local\\Kavari"},
+                    kDemoTail}))
             << c.what;
         EXPECT_EQ(host.files[kInstalledStart], c.installedStart) << c.what;
         EXPECT_EQ(host.files[L"L:\\Local\\Kavari\\firefox.json"], "{}") << c.what;

@@ -1,10 +1,10 @@
 // The package's CRC, the image-end arithmetic, the package search and the header checks.
 #include "setup/PackageFormat.h"
 
-#include "tests/support/CaptureSink.h"
 #include "platform/Bytes.h"
 #include "setup/Crc16.h"
 #include "tests/setup/TestImages.h"
+#include "tests/support/CaptureSink.h"
 
 #include <gtest/gtest.h>
 
@@ -102,13 +102,9 @@ TEST(LocatePackage, FindsTheMagicAtOrBehindTheStart)
             *after = reader.position();
         return found;
     };
+    // Right at the start is where every read of a whole package finds it; here behind padding, at
+    // every place around the seam of the first two blocks (start + 4 + 512).
     uint64_t after = 0;
-    std::vector<uint8_t> file(1000, 0);
-    std::copy(kMagic.begin(), kMagic.end(), file.begin() + 600);
-    EXPECT_TRUE(find(file, 600, &after));
-    EXPECT_EQ(after, 604u);
-
-    // Behind padding, at every place around the seam of the first two blocks (start + 4 + 512).
     for (uint32_t at = 500; at < 540; ++at) {
         std::vector<uint8_t> padded(2000, 0);
         std::copy(kMagic.begin(), kMagic.end(), padded.begin() + at);
