@@ -176,14 +176,6 @@ const Lines kConfigLines = {
     "1 InstallAddOn>>KavariExcute new, g_strKavariExcute=",
 };
 
-std::string repeat(const std::string& text, size_t count)
-{
-    std::string all;
-    for (size_t i = 0; i < count; ++i)
-        all += text;
-    return all;
-}
-
 Lines concat(std::initializer_list<Lines> parts)
 {
     Lines all;
@@ -432,9 +424,12 @@ TEST(Install, DamagedAndUnusualPayloads)
     // system cannot take, a value longer than any path. The long values' own lines are left out.
     RecordingHost host;
     Lines refusals;
+    std::string macros;
+    while (macros.size() < 5000 * 6)
+        macros += "#Path#";
     for (const std::string& line :
          run(payloadOf({{"extaction.bin",
-                         "Path=" + std::string(10000, 'p') + "\nExcute=" + repeat("#Path#", 5000) +
+                         "Path=" + std::string(10000, 'p') + "\nExcute=" + macros +
                              "\nKavariExcute=K:\\k.exe\nKavariArgument=" + std::string(32767, 'a') +
                              "\nArgument=" + std::string(32768, 'b')}}),
              host))

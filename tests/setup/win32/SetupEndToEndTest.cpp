@@ -67,21 +67,20 @@ Bytes built(const fs::path& relative)
     return readBytes(ownFolder().parent_path() / relative);
 }
 
-Bytes installerWithRaw(const Bytes& behindImage)
+Bytes stub()
 {
-    Bytes file = readBytes(ownFolder() / "setup.exe");
-    file.insert(file.end(), behindImage.begin(), behindImage.end());
-    return file;
+    return readBytes(ownFolder() / "setup.exe");
 }
 
 // The package of a data block, and behind it what a signature would be: bytes the program never
 // reads.
 Bytes installerWith(const Bytes& block)
 {
-    Bytes behind = setup::makePackageHeader(block);
-    behind.insert(behind.end(), block.begin(), block.end());
-    behind.insert(behind.end(), 64, 0xA5);
-    return installerWithRaw(behind);
+    Bytes file = stub(), header = setup::makePackageHeader(block);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), block.begin(), block.end());
+    file.insert(file.end(), 64, 0xA5);
+    return file;
 }
 
 const std::string kConfig =
@@ -140,11 +139,6 @@ struct SetupRun final : trace::TraceVisitor {
     Lines lines;
     Lines all;
 };
-
-std::string masked(const fs::path& path)
-{
-    return rlxutil::maskedValue(path.wstring());
-}
 
 class SetupEndToEnd : public ::testing::Test {
 protected:
@@ -324,8 +318,8 @@ TEST_F(SetupEndToEnd, DemoInstallerFromKvpackInstallsEverythingAndStartsTheStart
     EXPECT_TRUE(fs::is_directory(tempFolder() / L"kvr3.tmp"));
 
     // The configuration's own lines and the order of the items are pinned by the native install tests.
-    const std::string folder = masked(installFolder());
-    const std::string app = masked(mCase.path() / L"setup.exe");
+    const std::string folder = rlxutil::maskedValue(installFolder().wstring());
+    const std::string app = rlxutil::maskedValue((mCase.path() / L"setup.exe").wstring());
     EXPECT_TRUE(run.inOrder({
         "orvane kavari addone setup program starting..., g_strApplication=" + app,
         "InstallKavariAddOn>>begin",
@@ -363,7 +357,7 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
         const char* start; // the start program's record, or null for no launch
     } cases[] = {
         // clang-format off
-        {"no package", installerWithRaw({}), {"InstallKavariAddOn>>invalid package."},
+        {"no package", stub(), {"InstallKavariAddOn>>invalid package."},
          {"data-size", "extract-folder"}, false, nullptr},
         {"empty data block: no length to decode", installerWith({}),
          {"InstallKavariAddOn>>data-size, dwLength=0, uiCrc=65535, ncrc=65535",
@@ -441,7 +435,7 @@ TEST_F(SetupEndToEnd, InstalledFilesReplacedByTheVersionRuleAndModuleIntoEveryBr
                                                   {"npkvdpx.dll", plugin},
                                                   {"chrome.json", text("packaged")},
                                                   {"edge.json", text("packaged edge")}}));
-        const std::string folder = masked(installFolder());
+        const std::string folder = rlxutil::maskedValue(installFolder().wstring());
         const std::string kept =
             "InstallKavariAddOn>>file already exists, and version is higher, strInstallPath=" + folder;
         EXPECT_TRUE(run.inOrder({"InstallKavariAddOn>>processing, i=5, itemName=OrvaneKavariStart.exe",

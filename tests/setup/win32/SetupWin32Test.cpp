@@ -2,9 +2,9 @@
 // to prefer a library found beside the program over its own, loads the system's copy only when
 // hardened; and text of the system's code page.
 #include "platform/win32/Handle.h"
+#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/Windows.h"
 #include "setup/win32/AnsiText.h"
-#include "platform/win32/SystemLibrary.h"
 #include "setup/win32/DllSearch.h"
 #include "tests/support/TempFolder.h"
 
