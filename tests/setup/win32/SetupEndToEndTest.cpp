@@ -432,13 +432,7 @@ TEST_F(SetupEndToEnd, InstalledFilesReplacedByTheVersionRuleAndModuleIntoEveryBr
                                                   {"npkvdpx.dll", plugin},
                                                   {"chrome.json", text("packaged")},
                                                   {"edge.json", text("packaged edge")}}));
-        const std::string folder = rlxutil::maskedValue(installFolder().wstring());
-        const std::string kept =
-            "InstallKavariAddOn>>file already exists, and version is higher, strInstallPath=" + folder;
-        EXPECT_TRUE(run.inOrder({"InstallKavariAddOn>>processing, i=5, itemName=OrvaneKavariStart.exe",
-                                 kept + "\\orvanekavaristart.exe",
-                                 "InstallKavariAddOn>>processing, i=4, itemName=Kavari.exe"}));
-        EXPECT_FALSE(run.anyContains(kept + "\\kavari.exe"));
+        // Which file the version rule keeps shows in the files; its lines are pinned natively.
         EXPECT_FALSE(run.anyContains("Force Installing"));
     }
     EXPECT_EQ(readBytes(installed("orvanekavaristart.exe")), newer);
