@@ -49,11 +49,6 @@ Bytes text(const std::string& s)
     return Bytes(s.begin(), s.end());
 }
 
-std::string utf8(const std::wstring& text)
-{
-    return platform::wideToUtf8(text);
-}
-
 fs::path ownFolder()
 {
     std::wstring path(MAX_PATH, L'\0');
@@ -61,27 +56,25 @@ fs::path ownFolder()
     return fs::path(path).parent_path();
 }
 
-// Built beside the tests: the demo installer and its programs, or start programs of other versions.
+// Built beside the tests: setup.exe, the demo installer and its programs, start programs of other
+// versions.
 Bytes built(const fs::path& relative)
 {
     return readBytes(ownFolder().parent_path() / relative);
-}
-
-Bytes stub()
-{
-    return readBytes(ownFolder() / "setup.exe");
 }
 
 // The package of a data block, and behind it what a signature would be: bytes the program never
 // reads.
 Bytes installerWith(const Bytes& block)
 {
-    Bytes file = stub(), header = setup::makePackageHeader(block);
+    Bytes file = built("bin/setup.exe"), header = setup::makePackageHeader(block);
     file.insert(file.end(), header.begin(), header.end());
     file.insert(file.end(), block.begin(), block.end());
     file.insert(file.end(), 64, 0xA5);
     return file;
 }
+
+const wchar_t* const kChromeKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
 
 const std::string kConfig =
     "Path=#currentappdata#\\Kavari\nExcute=#Path#\\OrvaneKavariStart.exe\nArgument=/r\nrunasadmin=0\n";
@@ -151,12 +144,15 @@ protected:
     }
     void TearDown() override { cleanInstall(); }
 
+    // The install and the browsers' folders, and the Chrome uninstall key a case registers.
     void cleanInstall()
     {
         std::error_code ignored;
         for (const fs::path& p :
              {installFolder(), fs::path(mLocal) / L"Google", fs::path(mRoaming) / L"Mozilla"})
             fs::remove_all(p, ignored);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kChromeKey);
+        RegDeleteKeyW(HKEY_CURRENT_USER, kChromeKey);
     }
 
     fs::path installFolder() const { return fs::path(mLocal) / L"Kavari"; }
@@ -238,7 +234,7 @@ protected:
                    text("[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\n"
                         "IsRelative=1\r\nPath=Profiles/kv.default\r\nDefault=1\r\n"));
         writeBytes(firefox / L"Profiles\\kv.default\\compatibility.ini",
-                   text("[Compatibility]\r\nLastAppDir=" + utf8(app.wstring()) + "\r\n"));
+                   text("[Compatibility]\r\nLastAppDir=" + platform::wideToUtf8(app.wstring()) + "\r\n"));
         return app;
     }
 
@@ -333,7 +329,8 @@ TEST_F(SetupEndToEnd, DemoInstallerFromKvpackInstallsEverythingAndStartsTheStart
     wchar_t user[256] = {};
     DWORD userLength = 256;
     ASSERT_TRUE(GetUserNameW(user, &userLength));
-    EXPECT_FALSE(run.anyContains("\\" + utf8(user) + "\\")) << utf8(user);
+    const std::string name = platform::wideToUtf8(user);
+    EXPECT_FALSE(run.anyContains("\\" + name + "\\")) << name;
 }
 
 // Packages that are damaged, unusual or hostile: each run must end with the leave and exit lines
@@ -354,7 +351,7 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
         const char* start; // the start program's record, or null for no launch
     } cases[] = {
         // clang-format off
-        {"no package", stub(), {"InstallKavariAddOn>>invalid package."},
+        {"no package", built("bin/setup.exe"), {"InstallKavariAddOn>>invalid package."},
          {"data-size", "extract-folder"}, false, nullptr},
         {"empty data block: no length to decode", installerWith({}),
          {"InstallKavariAddOn>>data-size, dwLength=0, uiCrc=65535, ncrc=65535",
@@ -389,23 +386,6 @@ TEST_F(SetupEndToEnd, DamagedAndUnusualPackages)
     }
 }
 
-// The registry value of the Chrome uninstall key of the current user, removed again.
-class ChromeKey {
-public:
-    explicit ChromeKey(const std::wstring& installLocation)
-    {
-        RegSetKeyValueW(HKEY_CURRENT_USER, kPath, L"InstallLocation", REG_SZ, installLocation.c_str(),
-                        static_cast<DWORD>((installLocation.size() + 1) * sizeof(wchar_t)));
-    }
-    ~ChromeKey() { RegDeleteTreeW(HKEY_CURRENT_USER, kPath), RegDeleteKeyW(HKEY_CURRENT_USER, kPath); }
-    ChromeKey(const ChromeKey&) = delete;
-    ChromeKey& operator=(const ChromeKey&) = delete;
-
-private:
-    static constexpr const wchar_t* kPath =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome";
-};
-
 // Over installed files: a newer start program kept, an older one under the other start name
 // replaced, an ordinary item replaced although it is "newer", an item held open moved aside. The
 // plug-in module goes into the folders of a registered Chrome, of the Firefox a profile names and
@@ -421,8 +401,9 @@ TEST_F(SetupEndToEnd, InstalledFilesReplacedByTheVersionRuleAndModuleIntoEveryBr
     writeBytes(installed("kavari.exe"), older);
     writeBytes(installed("chrome.json"), text("installed, newer"));
     writeBytes(installed("edge.json"), text("installed edge"));
-    const fs::path chrome = mCase.path() / L"chrome app";
-    const ChromeKey key(chrome.wstring());
+    const std::wstring chrome = (mCase.path() / L"chrome app").wstring();
+    RegSetKeyValueW(HKEY_CURRENT_USER, kChromeKey, L"InstallLocation", REG_SZ, chrome.c_str(),
+                    static_cast<DWORD>((chrome.size() + 1) * sizeof(wchar_t)));
     const fs::path firefoxApp = writeFirefoxProfile();
     {
         const platform::win32::UniqueFile held = hold(installed("edge.json"), GENERIC_READ);
@@ -447,7 +428,7 @@ TEST_F(SetupEndToEnd, InstalledFilesReplacedByTheVersionRuleAndModuleIntoEveryBr
     }
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readBytes(aside[0]), text("installed edge"));
-    EXPECT_EQ(readBytes(chrome / L"Plugins\\npkvdpx.dll"), plugin);
+    EXPECT_EQ(readBytes(fs::path(chrome) / L"Plugins\\npkvdpx.dll"), plugin);
     EXPECT_EQ(readBytes(firefoxApp / L"plugins\\npkvdpx.dll"), plugin);
     EXPECT_EQ(readBytes(fs::path(mRoaming) / L"Mozilla\\plugins\\npkvdpx.dll"), plugin);
     EXPECT_FALSE(fs::exists(fs::path(mLocal) / L"Google"));
