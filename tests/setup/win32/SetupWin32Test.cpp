@@ -1,11 +1,13 @@
 // The DLL search hardening under Wine: a probe program beside a planted "psapi.dll", with Wine told
 // to prefer a library found beside the program over its own, loads the system's copy only when
-// hardened; and text of the system's code page.
+// hardened; and the install configuration on the system's code page and folders.
 #include "platform/win32/Handle.h"
-#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/Windows.h"
+#include "setup/InstallConfig.h"
 #include "setup/win32/AnsiText.h"
+#include "platform/win32/SystemLibrary.h"
 #include "setup/win32/DllSearch.h"
+#include "setup/win32/SystemInstallHost.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -79,9 +81,21 @@ TEST(DllSearch, PlantedLibraryIsNeverLoadedOnceHardened)
     EXPECT_FALSE(platform::win32::loadSystemLibrary(L"no-such-library.dll"));
 }
 
-// Bytes of the system's code page, embedded nulls kept: the configuration is read this way.
-TEST(AnsiText, ConvertsEveryByteOfTheGivenLength)
+TEST(SystemInstallHost, ShippedConfigurationInstallsIntoTheGivenFolder)
 {
+    test_support::TempFolder localAppData(u8" \u00e9 \u00d1");
+    const setup::win32::SystemInstallHost environment([&] { return localAppData.path().wstring(); });
+    const std::string text =
+        "Path=#currentappdata#\\Kavari\r\nExcute=#Path#\\OrvaneKavariStart.exe\nArgument=/r\n";
+    setup::resetInstallState();
+    InitExtensionAction(text.data(), static_cast<uint32_t>(text.size()), environment);
+    InitGeneralInstallPath(L"", environment);
+    EXPECT_EQ(g_ExtensionPath, localAppData.wide("Kavari"));
+    EXPECT_TRUE(fs::is_directory(localAppData.file("Kavari")));
+    EXPECT_EQ(g_strExcute, localAppData.wide("Kavari") + L"\\OrvaneKavariStart.exe");
+    EXPECT_EQ(g_strArgument, L"/r");
+    setup::resetInstallState();
+
     EXPECT_EQ(setup::win32::ansiToWide(std::string_view("a\0b", 3)), std::wstring(L"a\0b", 3));
     EXPECT_EQ(setup::win32::ansiToWide(""), L"");
 }
