@@ -121,24 +121,19 @@ private:
 const std::string kConfig =
     "Path=#currentappdata#\\Kavari\nExcute=#Path#\\OrvaneKavariStart.exe\nArgument=/r\nrunasadmin=0\n";
 
-std::vector<uint8_t> bytes(const std::string& text)
-{
-    return {text.begin(), text.end()};
-}
-
 std::vector<uint8_t> payloadOf(const std::vector<std::pair<std::string, std::string>>& items)
 {
     std::vector<setup::PackageItem> list;
     for (const auto& [name, body] : items)
-        list.push_back({name, bytes(body)});
+        list.push_back({name, {body.begin(), body.end()}});
     return setup::buildPayload(list);
 }
 
 // The demo package's items, in its order.
-std::vector<uint8_t> demoPayload(const std::string& startProgram = "v=7.0.1.9")
+std::vector<uint8_t> demoPayload()
 {
     return payloadOf({{"extaction.bin", kConfig},
-                      {"OrvaneKavariStart.exe", startProgram},
+                      {"OrvaneKavariStart.exe", "v=7.0.1.9"},
                       {"npkvdpx.dll", "module"},
                       {"firefox.json", "{}"},
                       {".", ""}});
@@ -181,14 +176,6 @@ const Lines kConfigLines = {
     "1 InstallAddOn>>KavariExcute new, g_strKavariExcute=",
 };
 
-std::string repeat(const std::string& text, size_t count)
-{
-    std::string all;
-    for (size_t i = 0; i < count; ++i)
-        all += text;
-    return all;
-}
-
 Lines concat(std::initializer_list<Lines> parts)
 {
     Lines all;
@@ -207,55 +194,8 @@ const Lines kDemoTail = {
     "1 strexeclog=Excute:L:\\Local\\Kavari\\OrvaneKavariStart.exe bRet=FALSE",
     "~ Argument:/r"};
 
-} // namespace
-
-TEST(Install, DemoPackageOverAnOlderStartProgram)
-{
-    RecordingHost host;
-    host.files[L"L:\\Local\\Kavari\\orvanekavaristart.exe"] = "v=7.0.1.8";
-    const Lines journal = run(demoPayload(), host);
-    EXPECT_EQ(
-        journal,
-        concat(
-            {{"1 InstallKavariAddOn>>CopyToHeaderStruct, len=126, header.cbSize=126, header.Count=5",
-              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=0, header.pFile[i].szFileName=., "
-              "header.pFile[i].Offset=0, header.pFile[i].Length=1, header.pFile[i].Size=0",
-              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=1, header.pFile[i].szFileName=firefox.json, "
-              "header.pFile[i].Offset=0, header.pFile[i].Length=12, header.pFile[i].Size=2",
-              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=2, header.pFile[i].szFileName=npkvdpx.dll, "
-              "header.pFile[i].Offset=2, header.pFile[i].Length=11, header.pFile[i].Size=6",
-              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=3, header.pFile[i].szFileName=OrvaneKavariStart.exe, "
-              "header.pFile[i].Offset=8, header.pFile[i].Length=21, header.pFile[i].Size=9",
-              "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=4, header.pFile[i].szFileName=extaction.bin, "
-              "header.pFile[i].Offset=17, header.pFile[i].Length=13, header.pFile[i].Size=90",
-              "1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"},
-             kConfigLines,
-             {
-                 "1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-                 "> createFolder L:\\Local\\Kavari",
-                 "> stage L:\\Local\\Kavari\\orvanekavaristart.exe",
-                 "1 InstallKavariAddOn>>Installing, strTempInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe.new",
-                 "> version L:\\Local\\Kavari\\orvanekavaristart.exe",
-                 "> version L:\\Local\\Kavari\\orvanekavaristart.exe.new",
-                 "> replace L:\\Local\\Kavari\\orvanekavaristart.exe",
-                 "1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll",
-                 "> stage C:\\Chrome\\npkvdpx.dll",
-                 "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
-                 "> swap C:\\Chrome\\npkvdpx.dll",
-                 "1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
-                 "> createFolder L:\\Local\\Kavari",
-             },
-             kDemoTail}));
-    EXPECT_EQ(host.files,
-              (std::map<std::wstring, std::string>{{L"L:\\Local\\Kavari\\orvanekavaristart.exe", "v=7.0.1.9"},
-                                                   {L"L:\\Local\\Kavari\\firefox.json", "{}"},
-                                                   {L"C:\\Chrome\\npkvdpx.dll", "module"}}));
-}
-
-namespace {
-
-// The journal without the directory's and the configuration's own lines, which the test above
-// pins down: what is left is what each case decides.
+// The journal without the directory's and the configuration's own lines, which the demo package's
+// table pins down: what is left is what each case decides.
 Lines decisions(const Lines& journal)
 {
     Lines kept;
@@ -291,83 +231,85 @@ const std::wstring kInstalledStart = L"L:\\Local\\Kavari\\orvanekavaristart.exe"
 
 } // namespace
 
+// Every line and call of a run of the demo package, for each state of the installed start program
+// and of the browsers' plug-in folders.
 TEST(Install, VersionRulePluginFoldersAndFailures)
 {
+    const Lines directory = {
+        "1 InstallKavariAddOn>>CopyToHeaderStruct, len=126, header.cbSize=126, header.Count=5",
+        "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=0, header.pFile[i].szFileName=., "
+        "header.pFile[i].Offset=0, header.pFile[i].Length=1, header.pFile[i].Size=0",
+        "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=1, header.pFile[i].szFileName=firefox.json, "
+        "header.pFile[i].Offset=0, header.pFile[i].Length=12, header.pFile[i].Size=2",
+        "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=2, header.pFile[i].szFileName=npkvdpx.dll, "
+        "header.pFile[i].Offset=2, header.pFile[i].Length=11, header.pFile[i].Size=6",
+        "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=3, header.pFile[i].szFileName=OrvaneKavariStart.exe, "
+        "header.pFile[i].Offset=8, header.pFile[i].Length=21, header.pFile[i].Size=9",
+        "1 InstallKavariAddOn>>CopyToHeaderStruct,, i=4, header.pFile[i].szFileName=extaction.bin, "
+        "header.pFile[i].Offset=17, header.pFile[i].Length=13, header.pFile[i].Size=90",
+        "1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"};
+    const std::string staged =
+        "1 InstallKavariAddOn>>Installing, strTempInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe.new";
     const std::string replaced = "> replace L:\\Local\\Kavari\\orvanekavaristart.exe";
-    const std::string kept =
-        "1 InstallKavariAddOn>>file already exists, and version is higher, strInstallPath=L:\\Local\\Kavari\\"
-        "orvanekavaristart.exe";
-    struct Case {
-        const char* what;
-        std::function<void(RecordingHost&)> prepare;
-        Lines expected; // the start program's and the plug-in module's part of the run
-        std::string installedStart;
-        std::string profileModule = "old module"; // what P:\\Profile holds afterwards
-    };
-    const Lines startHead = {
-        "1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
-        "> stage L:\\Local\\Kavari\\orvanekavaristart.exe",
-        "1 InstallKavariAddOn>>Installing, strTempInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe.new"};
-    const Lines versions = {"> version L:\\Local\\Kavari\\orvanekavaristart.exe",
+    const Lines versions = {staged, "> version L:\\Local\\Kavari\\orvanekavaristart.exe",
                             "> version L:\\Local\\Kavari\\orvanekavaristart.exe.new"};
-    const Lines startTail = {"1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"};
     const Lines chromeTakes = {"> stage C:\\Chrome\\npkvdpx.dll",
                                "1 InstallKavariAddOn>>Installing, strInstallPath=C:\\Chrome\\npkvdpx.dll",
                                "> swap C:\\Chrome\\npkvdpx.dll"};
     const auto installed = [](const char* content) {
         return [=](RecordingHost& host) { host.files[kInstalledStart] = content; };
     };
+    struct Case {
+        const char* what;
+        std::function<void(RecordingHost&)> prepare;
+        Lines start; // the start program's part of the run, after it is staged
+        std::string installedStart;
+        Lines plugin = {}; // the plug-in module's part, when Chrome does not simply take it
+        std::string profileModule = "old module"; // what P:\\Profile holds afterwards
+    };
     const std::vector<Case> cases = {
-        {"none installed", [](RecordingHost&) {}, concat({startHead, {replaced}, startTail, chromeTakes}),
-         "v=7.0.1.9"},
+        {"older installed", installed("v=7.0.1.8"), concat({versions, {replaced}}), "v=7.0.1.9"},
+        {"none installed", [](RecordingHost&) {}, {staged, replaced}, "v=7.0.1.9"},
         {"newer installed", installed("v=7.0.2.1"),
-         concat({startHead, versions, {kept}, startTail, chromeTakes}), "v=7.0.2.1"},
-        {"same version", installed("v=7.0.1.9"),
-         concat({startHead, versions, {replaced}, startTail, chromeTakes}), "v=7.0.1.9"},
+         concat({versions,
+                 {"1 InstallKavariAddOn>>file already exists, and version is higher, "
+                  "strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe"}}),
+         "v=7.0.2.1"},
+        {"same version", installed("v=7.0.1.9"), concat({versions, {replaced}}), "v=7.0.1.9"},
         {"installed without a version", installed("old"),
-         concat({startHead,
-                 versions,
+         concat({versions,
                  {"u3 dpx>>fileSystem>>VersionGreator failed, invalid input, version1=, version2=7.0.1.9",
-                  replaced},
-                 startTail,
-                 chromeTakes}),
+                  replaced}}),
          "v=7.0.1.9"},
         {"the copy cannot be made: the installed file stays",
          [](RecordingHost& host) {
              host.files[kInstalledStart] = "v=7.0.1.8";
              host.refuseCreate.insert(kInstalledStart);
          },
-         concat(
-             {{startHead[0], startHead[1],
-               "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, GetLastError()=5"},
-              startTail,
-              chromeTakes}),
+         {"3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
+          "GetLastError()=5"},
          "v=7.0.1.8"},
         {"the copy cut short: dropped, the installed file stays",
          [](RecordingHost& host) {
              host.files[kInstalledStart] = "v=7.0.1.8";
              host.failWrite.insert(kInstalledStart);
          },
-         concat({startHead,
-                 {"3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
+         {staged, "3 Installing file failed, strInstallPath=L:\\Local\\Kavari\\orvanekavaristart.exe, "
                   "GetLastError()=112"},
-                 startTail,
-                 chromeTakes}),
          "v=7.0.1.8"},
         {"only the per-user Firefox folder: its module replaced whole, and the fallback gets one too",
          [](RecordingHost& host) {
              host.plugins = {L"", L"P:\\Profile", L"", L"S:\\Shared"};
              host.files[L"P:\\Profile\\npkvdpx.dll"] = "old module";
          },
-         concat({startHead,
-                 {replaced},
-                 startTail,
-                 {"> stage P:\\Profile\\npkvdpx.dll",
-                  "1 InstallKavariAddOn>>Installing, strInstallPath=P:\\Profile\\npkvdpx.dll",
-                  "> swap P:\\Profile\\npkvdpx.dll", "> stage S:\\Shared\\npkvdpx.dll",
-                  "1 Force Installing plugin to FireFox shared path:", "~ S:\\Shared\\npkvdpx.dll",
-                  "> swap S:\\Shared\\npkvdpx.dll"}}),
-         "v=7.0.1.9", "module"},
+         {staged, replaced},
+         "v=7.0.1.9",
+         {"> stage P:\\Profile\\npkvdpx.dll",
+          "1 InstallKavariAddOn>>Installing, strInstallPath=P:\\Profile\\npkvdpx.dll",
+          "> swap P:\\Profile\\npkvdpx.dll", "> stage S:\\Shared\\npkvdpx.dll",
+          "1 Force Installing plugin to FireFox shared path:", "~ S:\\Shared\\npkvdpx.dll",
+          "> swap S:\\Shared\\npkvdpx.dll"},
+         "module"},
         {"Chrome refuses, a cut write in the profile folder keeps its old module; the fallback, with no "
          "shared folder the bare name",
          [](RecordingHost& host) {
@@ -377,28 +319,36 @@ TEST(Install, VersionRulePluginFoldersAndFailures)
              host.failWrite.insert(L"P:\\Profile\\npkvdpx.dll");
              host.refuseCreate.insert(L"npkvdpx.dll");
          },
-         concat({startHead,
-                 {replaced},
-                 startTail,
-                 {"> stage C:\\Chrome\\npkvdpx.dll",
-                  "3 Installing plugin failed, strInstallPath=C:\\Chrome\\npkvdpx.dll, GetLastError()=5",
-                  "> stage P:\\Profile\\npkvdpx.dll",
-                  "1 InstallKavariAddOn>>Installing, strInstallPath=P:\\Profile\\npkvdpx.dll",
-                  "3 Installing plugin failed, strInstallPath=P:\\Profile\\npkvdpx.dll, GetLastError()=112",
-                  "> stage npkvdpx.dll",
-                  "3 Installing plugin failed, strInstallPath=npkvdpx.dll, GetLastError()=5"}}),
-         "v=7.0.1.9"},
+         {staged, replaced},
+         "v=7.0.1.9",
+         {"> stage C:\\Chrome\\npkvdpx.dll",
+          "3 Installing plugin failed, strInstallPath=C:\\Chrome\\npkvdpx.dll, GetLastError()=5",
+          "> stage P:\\Profile\\npkvdpx.dll",
+          "1 InstallKavariAddOn>>Installing, strInstallPath=P:\\Profile\\npkvdpx.dll",
+          "3 Installing plugin failed, strInstallPath=P:\\Profile\\npkvdpx.dll, GetLastError()=112",
+          "> stage npkvdpx.dll", "3 Installing plugin failed, strInstallPath=npkvdpx.dll, GetLastError()=5"}},
     };
-    const Lines after = concat({{"1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json"}, kDemoTail});
     for (const Case& c : cases) {
         RecordingHost host;
         c.prepare(host);
-        const Lines journal = decisions(run(demoPayload(), host));
         EXPECT_EQ(
-            journal,
-            concat({{"1 InstallKavariAddOn>>processing, i=4, itemName=extaction.bin"}, c.expected, after}))
+            run(demoPayload(), host),
+            concat({directory,
+                    kConfigLines,
+                    {"1 InstallKavariAddOn>>processing, i=3, itemName=OrvaneKavariStart.exe",
+                     "> createFolder L:\\Local\\Kavari", "> stage L:\\Local\\Kavari\\orvanekavaristart.exe"},
+                    c.start,
+                    {"1 InstallKavariAddOn>>processing, i=2, itemName=npkvdpx.dll"},
+                    c.plugin.empty() ? chromeTakes : c.plugin,
+                    {"1 InstallKavariAddOn>>processing, i=1, itemName=firefox.json",
+                     "> createFolder L:\\Local\\Kavari"},
+                    kDemoTail}))
             << c.what;
         EXPECT_EQ(host.files[kInstalledStart], c.installedStart) << c.what;
+        EXPECT_EQ(host.files[L"L:\\Local\\Kavari\\firefox.json"], "{}") << c.what;
+        if (c.plugin.empty()) {
+            EXPECT_EQ(host.files[L"C:\\Chrome\\npkvdpx.dll"], "module") << c.what;
+        }
         for (const auto& [path, content] : host.files)
             EXPECT_NE(path.substr(path.size() - 4), L".new") << c.what; // no copy left
         if (host.files.count(L"P:\\Profile\\npkvdpx.dll")) {
@@ -474,9 +424,12 @@ TEST(Install, DamagedAndUnusualPayloads)
     // system cannot take, a value longer than any path. The long values' own lines are left out.
     RecordingHost host;
     Lines refusals;
+    std::string macros;
+    while (macros.size() < 5000 * 6)
+        macros += "#Path#";
     for (const std::string& line :
          run(payloadOf({{"extaction.bin",
-                         "Path=" + std::string(10000, 'p') + "\nExcute=" + repeat("#Path#", 5000) +
+                         "Path=" + std::string(10000, 'p') + "\nExcute=" + macros +
                              "\nKavariExcute=K:\\k.exe\nKavariArgument=" + std::string(32767, 'a') +
                              "\nArgument=" + std::string(32768, 'b')}}),
              host))
