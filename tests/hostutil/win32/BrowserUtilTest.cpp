@@ -37,26 +37,17 @@ public:
     {
         for (const std::wstring& folder : mFolders)
             mPreexisting |= PathExists(folder);
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            if (!mKeys)
-                break;
-            for (const wchar_t* key : {kChrome, kChromium}) {
-                platform::win32::UniqueRegKey open;
-                mPreexisting |= RegOpenKeyExW(root, key, 0, KEY_READ, open.put()) == ERROR_SUCCESS;
-            }
-        }
+        forEachKey([this](HKEY root, const wchar_t* key) {
+            platform::win32::UniqueRegKey open;
+            mPreexisting |= RegOpenKeyExW(root, key, 0, KEY_READ, open.put()) == ERROR_SUCCESS;
+        });
     }
     ~MustBeNew()
     {
         if (mPreexisting)
             return;
         clear();
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            if (!mKeys)
-                break;
-            for (const wchar_t* key : {kChrome, kChromium})
-                RegDeleteTreeW(root, key);
-        }
+        forEachKey([](HKEY root, const wchar_t* key) { RegDeleteTreeW(root, key); });
     }
     MustBeNew(const MustBeNew&) = delete;
     MustBeNew& operator=(const MustBeNew&) = delete;
@@ -70,6 +61,14 @@ public:
     }
 
 private:
+    template <class Visit> void forEachKey(Visit visit) const
+    {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            for (const wchar_t* key : {kChrome, kChromium})
+                if (mKeys)
+                    visit(root, key);
+    }
+
     std::vector<std::wstring> mFolders;
     bool mKeys;
     bool mPreexisting = false;
@@ -191,11 +190,11 @@ TEST(HostUtilBrowser, FirefoxFoldersFromTheProfileFiles)
          "[General]\r\nStartWithLastProfile=0\r\n" + profile("Profile0", "Profiles/p1", true, true), L""},
         {"two profiles, no default", general + p0 + profile("Profile1", "Profiles/p2", true, false), L""},
         {"one profile, relative, not marked", general + p0, app1},
-        {"the same with its plug-in folder existing", general + p0, app1},
         {"many profiles, the default absolute", many, app2},
         {"the default without compatibility.ini",
          general + p0 + profile("Profile1", "Profiles/p3", true, true), L""},
         {"the default without a path", general + profile("Profile0", "", false, true), L""},
+        // The plug-in folder exists by now.
         {"the relative default without a path", general + profile("Profile0", "", true, true), app1},
     };
     // clang-format on

@@ -39,19 +39,25 @@ UniqueFile holdOpen(const std::wstring& path, DWORD share)
     return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
-} // namespace
+test_support::Bytes readAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return test_support::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Names in the folder other than those given: what a forced copy left behind.
-Lines leftovers(const test_support::TempFolder& folder, const Lines& expected)
+Lines leftovers(const std::filesystem::path& folder, const Lines& expected)
 {
     Lines names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const std::string name = entry.path().filename().u8string();
         if (std::find(expected.begin(), expected.end(), name) == expected.end())
             names.push_back(name);
     }
     return names;
 }
+
+} // namespace
 
 TEST(HostUtilFileSystem, ForceCopyFileReplacesWholeAndNeverLosesTheInstalledFile)
 {
@@ -63,28 +69,15 @@ TEST(HostUtilFileSystem, ForceCopyFileReplacesWholeAndNeverLosesTheInstalledFile
         "filesystem>>ForceCopyFile, existingFile=" + m(source) + ", newFile=" + m(target);
     const std::string firstTry =
         "filesystem>>ForceCopyFile,first-try failed, try rename existing, newFile=" + m(target);
-    const auto rename = [&](int result, int err, int index) {
-        return "filesystem>>ForceCopyFile, rename, result=" + std::to_string(result) +
-               ", err=" + std::to_string(err) + ", newFile=" + m(target) +
-               ", szRename=" + m(target + L"." + std::to_wstring(index) + L".tmp");
-    };
+    const std::string renamed = "filesystem>>ForceCopyFile, rename, result=1, err=0, newFile=" + m(target) +
+                                ", szRename=" + m(target + L".0.tmp");
     const std::string swapped = "filesystem>>ForceCopyFile, result=1, existingFile=" + m(source) +
                                 ", newFile=" + m(target) + ", GetLastError()=0";
-    const Lines kept = {"new.dll", "plugin.dll"};
 
     {
-        // A copy a killed run left beside the target goes; the target is replaced in one step.
-        folder.write("plugin.dll", bytes("old"));
-        folder.write("plugin.dll.00001f2c0000beef.kvnew", bytes("ne"));
-        const rlxutil::ScopedCaptureSink capture;
-        EXPECT_EQ(ForceCopyFile(source, target), 1);
-        EXPECT_EQ(folder.read("plugin.dll"), bytes("new"));
-        EXPECT_EQ(leftovers(folder, kept), Lines{});
-        EXPECT_EQ(capture.texts(), Lines{copyLine});
-    }
-    {
         // Bytes the caller staged: readable before the swap, swapped in with the forced copy's lines
-        // while still held open; another run's staged copy of the same target, held open, stays.
+        // while still held open; a copy a killed run left beside the target goes, another run's
+        // staged copy of the same target, held open, stays.
         folder.write("plugin.dll", bytes("old"));
         folder.write("plugin.dll.00001f2c0000beef.kvnew", bytes("stale"));
         const std::string live = "plugin.dll.00001f2c0000cafe.kvnew";
@@ -101,7 +94,7 @@ TEST(HostUtilFileSystem, ForceCopyFileReplacesWholeAndNeverLosesTheInstalledFile
         EXPECT_EQ(folder.read("plugin.dll"), bytes("newer"));
         EXPECT_EQ(capture.texts(), Lines{"filesystem>>ForceCopyFile, existingFile=" + m(stagedPath) +
                                          ", newFile=" + m(target)});
-        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll", live}), Lines{});
+        EXPECT_EQ(leftovers(folder.path(), {"new.dll", "plugin.dll", live}), Lines{});
         otherRun.reset();
         DeleteFileW(folder.wide(live).c_str());
     }
@@ -116,8 +109,8 @@ TEST(HostUtilFileSystem, ForceCopyFileReplacesWholeAndNeverLosesTheInstalledFile
         if (capture.texts().size() == 1)
             GTEST_SKIP() << "this system replaces a file in use in one rename";
         EXPECT_EQ(folder.read("plugin.dll.0.tmp"), bytes("old"));
-        EXPECT_EQ(capture.texts(), (Lines{copyLine, firstTry, rename(1, 0, 0), swapped}));
-        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll", "plugin.dll.0.tmp"}), Lines{});
+        EXPECT_EQ(capture.texts(), (Lines{copyLine, firstTry, renamed, swapped}));
+        EXPECT_EQ(leftovers(folder.path(), {"new.dll", "plugin.dll", "plugin.dll.0.tmp"}), Lines{});
     }
 }
 
@@ -143,14 +136,13 @@ TEST(HostUtilFileSystem, ForceCopyFileFailuresLeaveTheInstalledFile)
         EXPECT_EQ(capture.texts()[1], failed(source, 32));
         EXPECT_EQ(capture.texts()[3], failed(missing, 2));
         EXPECT_EQ(folder.read("plugin.dll"), bytes("old"));
-        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll"}), Lines{});
+        EXPECT_EQ(leftovers(folder.path(), {"new.dll", "plugin.dll"}), Lines{});
     }
     {
         // Two spellings of one file are never copied onto each other.
         const rlxutil::ScopedCaptureSink capture;
         std::wstring upper = target;
-        for (wchar_t& c : upper)
-            c = static_cast<wchar_t>(towupper(c));
+        std::transform(upper.begin(), upper.end(), upper.begin(), towupper);
         EXPECT_EQ(ForceCopyFile(target, upper), 1);
         EXPECT_EQ(ForceCopyFile(target + L"\\", target), 1);
         EXPECT_EQ(folder.read("plugin.dll"), bytes("old"));
@@ -168,7 +160,7 @@ TEST(HostUtilFileSystem, ForceCopyFileFailuresLeaveTheInstalledFile)
         EXPECT_EQ(capture.texts().back(),
                   "filesystem>>ForceCopyFile failed, target is not a file, newFile=" + m(taken));
         EXPECT_EQ(folder.read("data.txt/notes"), bytes("mine"));
-        EXPECT_EQ(leftovers(folder, {"new.dll", "plugin.dll", "data.txt"}), Lines{});
+        EXPECT_EQ(leftovers(folder.path(), {"new.dll", "plugin.dll", "data.txt"}), Lines{});
     }
 }
 
@@ -188,28 +180,16 @@ TEST(HostUtilFileSystem, ForceCopyFileOntoAFullDiskKeepsTheInstalledFile)
     folder.write("large.bin", large);
     const std::wstring source = folder.wide("large.bin");
     const std::wstring target = disk + L"\\item.bin";
-    {
-        const UniqueFile file(
-            CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file.get(), old.data(), static_cast<DWORD>(old.size()), &written, nullptr));
-    }
+    std::ofstream(std::filesystem::path(target), std::ios::binary)
+        .write(reinterpret_cast<const char*>(old.data()), static_cast<std::streamsize>(old.size()));
+    ASSERT_EQ(std::filesystem::file_size(target), old.size());
     const rlxutil::ScopedCaptureSink capture;
     EXPECT_EQ(ForceCopyFile(source, target), 0);
     EXPECT_EQ(capture.texts().back(),
               "filesystem>>ForceCopyFile failed, GetLastError()=" + std::to_string(ERROR_DISK_FULL) +
                   ", existingFile=" + m(source) + ", newFile=" + m(target));
-    std::ifstream in(platform::wideToUtf8(target.substr(2)), std::ios::binary);
-    const test_support::Bytes installed((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
-    EXPECT_EQ(installed == old, true);
-    WIN32_FIND_DATAW found{};
-    int entries = 0;
-    const platform::win32::UniqueFind find(FindFirstFileW((disk + L"\\*").c_str(), &found));
-    do
-        entries += found.cFileName[0] != L'.';
-    while (FindNextFileW(find.get(), &found));
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(readAll(target) == old, true);
+    EXPECT_EQ(leftovers(disk + L"\\", {"item.bin"}), Lines{});
     DeleteFileW(target.c_str());
 }
 

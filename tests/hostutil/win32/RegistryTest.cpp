@@ -138,41 +138,35 @@ TEST(HostUtilRegistry, ReadsUserThenMachineAndWritesMachineThenUser)
 TEST(HostUtilRegistry, ReadsValuesOfEveryTypeAndLength)
 {
     const BothRoots keys;
-    const HKEY user = HKEY_CURRENT_USER;
     const std::wstring longText(20000, L'L');
-    keys.setText(user, L"sz", L"C:\\Program Files");
-    keys.set(user, L"expand", REG_EXPAND_SZ, L"%TEMP%\\x", 18);
-    keys.set(user, L"multi", REG_MULTI_SZ, L"first\0second\0", 28);
-    keys.set(user, L"unterminated", REG_SZ, L"abc", 6);
-    keys.set(user, L"odd", REG_SZ, L"ab", 3);
-    keys.set(user, L"empty", REG_SZ, nullptr, 0);
-    keys.setText(user, L"long", longText);
     const DWORD dword = 0x12345678;
     const unsigned long long qword = 5;
-    keys.set(user, L"dword", REG_DWORD, &dword, 4);
-    keys.set(user, L"qword", REG_QWORD, &qword, 8);
-    keys.set(user, L"binary", REG_BINARY, "a\0b\0", 4);
-
-    ComPtr<IDPXRegistry> registry = CreateRegistry();
-    ASSERT_EQ(registry->OpenKeyEx(keys.path(), user, true), TRUE);
     struct Case {
         const wchar_t* name;
+        DWORD type; // REG_NONE: not stored
+        const void* data;
+        DWORD size;
         std::wstring text;
         DWORD number;
     };
     const Case cases[] = {
-        {L"sz", L"C:\\Program Files", 9},
-        {L"expand", L"%TEMP%\\x", 9},
-        {L"multi", L"first", 9},
-        {L"unterminated", L"abc", 9},
-        {L"odd", L"a", 9},
-        {L"empty", L"", 9},
-        {L"long", longText, 9},
-        {L"dword", L"-", 0x12345678},
-        {L"qword", L"-", 9},
-        {L"binary", L"-", 9},
-        {L"missing", L"-", 9},
+        {L"sz", REG_SZ, L"C:\\Program Files", 34, L"C:\\Program Files", 9},
+        {L"expand", REG_EXPAND_SZ, L"%TEMP%\\x", 18, L"%TEMP%\\x", 9},
+        {L"multi", REG_MULTI_SZ, L"first\0second\0", 28, L"first", 9},
+        {L"unterminated", REG_SZ, L"abc", 6, L"abc", 9},
+        {L"odd", REG_SZ, L"ab", 3, L"a", 9},
+        {L"empty", REG_SZ, nullptr, 0, L"", 9},
+        {L"long", REG_SZ, longText.c_str(), static_cast<DWORD>((longText.size() + 1) * 2), longText, 9},
+        {L"dword", REG_DWORD, &dword, 4, L"-", 0x12345678},
+        {L"qword", REG_QWORD, &qword, 8, L"-", 9},
+        {L"binary", REG_BINARY, "a\0b\0", 4, L"-", 9},
+        {L"missing", REG_NONE, nullptr, 0, L"-", 9},
     };
+    for (const Case& c : cases)
+        if (c.type != REG_NONE)
+            keys.set(HKEY_CURRENT_USER, c.name, c.type, c.data, c.size);
+    ComPtr<IDPXRegistry> registry = CreateRegistry();
+    ASSERT_EQ(registry->OpenKeyEx(keys.path(), HKEY_CURRENT_USER, true), TRUE);
     for (const Case& c : cases) {
         EXPECT_EQ(std::wstring(registry->GetStringValue(c.name, L"-")), c.text) << c.name;
         EXPECT_EQ(registry->GetDWORDValue(c.name, 9), c.number) << c.name;
@@ -180,22 +174,14 @@ TEST(HostUtilRegistry, ReadsValuesOfEveryTypeAndLength)
     EXPECT_EQ(registry->GetStringValue(nullptr, nullptr), nullptr);
 }
 
-namespace {
-
-// A registry object that reports its end.
-class Probe : public CDPXRegistryImpl {
-public:
-    explicit Probe(bool& destroyed) : mDestroyed(destroyed) {}
-    ~Probe() override { mDestroyed = true; }
-
-private:
-    bool& mDestroyed;
-};
-
-} // namespace
-
 TEST(HostUtilRegistry, CountsReferencesAndAnswersItsInterfaces)
 {
+    // A registry object that reports its end.
+    struct Probe : CDPXRegistryImpl {
+        explicit Probe(bool& destroyed) : mDestroyed(destroyed) {}
+        ~Probe() override { mDestroyed = true; }
+        bool& mDestroyed;
+    };
     bool destroyed = false;
     {
         const ComPtr<IDPXRegistry> registry(new Probe(destroyed));

@@ -67,8 +67,7 @@ TEST(TraceStore, CreatesTrimsAttachesAndSharesTheView)
     ASSERT_TRUE(first.isLogEnabled());
     first.init();
     ASSERT_NE(first.view(), nullptr);
-    auto files = box.traceFiles();
-    std::sort(files.begin(), files.end());
+    const auto files = box.traceFiles();
     ASSERT_EQ(files.size(), 5u);
     EXPECT_EQ(std::vector<std::wstring>(files.begin(), files.begin() + 4),
               (std::vector<std::wstring>{L"kvrtra_old2.kvl", L"kvrtra_old3.kvl", L"kvrtra_old4.kvl",
@@ -89,8 +88,7 @@ TEST(TraceStore, CreatesTrimsAttachesAndSharesTheView)
 
     // Another process attaches, starts and leaves: the header stays as it was, and the file keeps
     // its size while this process maps it.
-    const std::wstring args = box.instance + L" \"" + box.folder.path().wstring() + L"\" 4096";
-    EXPECT_EQ(finish(startHelper(L"touch " + args)), 0u);
+    EXPECT_EQ(finish(startHelper(L"touch " + box.helperArgs(4096))), 0u);
     EXPECT_EQ(std::vector<uint8_t>(first.view(), first.view() + 48), before);
     EXPECT_EQ(box.traceFiles().size(), 5u);
     EXPECT_EQ(std::filesystem::file_size(box.folder.path() / made), kMiB);
@@ -117,8 +115,7 @@ TEST(TraceStore, CreatesTrimsAttachesAndSharesTheView)
 TEST(TraceStore, EndOfProcessCutsAFileThatNeverWrapped)
 {
     TraceSandbox box;
-    const std::wstring args = box.instance + L" \"" + box.folder.path().wstring() + L"\" 65536";
-    ASSERT_EQ(finish(startHelper(L"touch " + args)), 0u);
+    ASSERT_EQ(finish(startHelper(L"touch " + box.helperArgs(65536))), 0u);
     const auto files = box.traceFiles();
     ASSERT_EQ(files.size(), 1u);
     const auto bytes = box.folder.read(platform::wideToUtf8(files[0]));

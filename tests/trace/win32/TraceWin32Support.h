@@ -9,6 +9,8 @@
 #include "trace/TraceReader.h"
 #include "trace/win32/TraceStore.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,10 +31,7 @@ inline void caughtDiagnostics(const wchar_t* line)
 inline size_t countDiagnostics(const std::wstring& line)
 {
     std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
-    size_t n = 0;
-    for (const std::wstring& l : gDiagnostics)
-        n += l == line;
-    return n;
+    return static_cast<size_t>(std::count(gDiagnostics.begin(), gDiagnostics.end(), line));
 }
 
 // A folder, a settings key and an instance name of the test's own.
@@ -59,19 +58,23 @@ struct TraceSandbox {
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
 
-    // The names of the trace files in the folder.
+    // The names of the trace files in the folder, in order.
     std::vector<std::wstring> traceFiles() const
     {
         std::vector<std::wstring> names;
-        WIN32_FIND_DATAW data;
-        const platform::win32::UniqueFind find(
-            FindFirstFileW((folder.path().wstring() + L"\\kvrtra_*.kvl").c_str(), &data));
-        if (find) {
-            do
-                names.push_back(data.cFileName);
-            while (FindNextFileW(find.get(), &data));
+        for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+            const std::wstring name = entry.path().filename().wstring();
+            if (name.rfind(L"kvrtra_", 0) == 0 && entry.path().extension() == L".kvl")
+                names.push_back(name);
         }
+        std::sort(names.begin(), names.end());
         return names;
+    }
+
+    // The helper's arguments after its mode for this sandbox's instance and folder.
+    std::wstring helperArgs(uint32_t fileSize) const
+    {
+        return instance + L" \"" + folder.path().wstring() + L"\" " + std::to_wstring(fileSize);
     }
 };
 
@@ -88,18 +91,13 @@ struct Collect : trace::TraceVisitor {
     }
 };
 
-// The helper program beside the test program: trace_writer_helper.exe.
-inline std::wstring helperPath()
-{
-    wchar_t self[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, n);
-    return path.substr(0, path.find_last_of(L'\\') + 1) + L"trace_writer_helper.exe";
-}
-
+// Starts the helper program beside the test program, trace_writer_helper.exe.
 inline UniqueHandle startHelper(const std::wstring& arguments)
 {
-    std::wstring command = L"\"" + helperPath() + L"\" " + arguments;
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    std::wstring command =
+        L"\"" + path.substr(0, path.find_last_of(L'\\') + 1) + L"trace_writer_helper.exe\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
