@@ -33,21 +33,26 @@ std::string m(const std::wstring& path)
 // removed with everything in them at its end.
 class MustBeNew {
 public:
-    MustBeNew(std::vector<std::wstring> folders, bool keys) : mFolders(std::move(folders)), mKeys(keys)
+    MustBeNew(std::vector<std::wstring> folders, bool keys) : mFolders(std::move(folders))
     {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            for (const wchar_t* key : {kChrome, kChromium})
+                if (keys)
+                    mKeys.push_back({root, key});
         for (const std::wstring& folder : mFolders)
             mPreexisting |= PathExists(folder);
-        forEachKey([this](HKEY root, const wchar_t* key) {
+        for (const auto& [root, key] : mKeys) {
             platform::win32::UniqueRegKey open;
             mPreexisting |= RegOpenKeyExW(root, key, 0, KEY_READ, open.put()) == ERROR_SUCCESS;
-        });
+        }
     }
     ~MustBeNew()
     {
         if (mPreexisting)
             return;
         clear();
-        forEachKey([](HKEY root, const wchar_t* key) { RegDeleteTreeW(root, key); });
+        for (const auto& [root, key] : mKeys)
+            RegDeleteTreeW(root, key);
     }
     MustBeNew(const MustBeNew&) = delete;
     MustBeNew& operator=(const MustBeNew&) = delete;
@@ -61,16 +66,8 @@ public:
     }
 
 private:
-    template <class Visit> void forEachKey(Visit visit) const
-    {
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-            for (const wchar_t* key : {kChrome, kChromium})
-                if (mKeys)
-                    visit(root, key);
-    }
-
     std::vector<std::wstring> mFolders;
-    bool mKeys;
+    std::vector<std::pair<HKEY, const wchar_t*>> mKeys;
     bool mPreexisting = false;
 };
 

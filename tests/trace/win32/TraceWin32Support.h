@@ -1,5 +1,5 @@
 // What the Windows trace tests share: a store of their own (folder, settings key, instance),
-// diagnostics caught in memory, records as comparable lines, and the helper program.
+// the diagnostics counted, records as comparable lines, and the helper program.
 #pragma once
 
 #include "platform/TextConvert.h"
@@ -10,8 +10,9 @@
 #include "trace/win32/TraceStore.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cwchar>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,18 +21,11 @@ namespace trace_test {
 using platform::win32::UniqueFile;
 using platform::win32::UniqueHandle;
 
-// Every diagnostic line of every store that names caughtDiagnostics as its observer.
-inline std::mutex gDiagnosticsMutex;
-inline std::vector<std::wstring> gDiagnostics;
+// How often any store that names caughtDiagnostics as its observer gave up saving copies.
+inline std::atomic<size_t> gSaveLogOverflows{0};
 inline void caughtDiagnostics(const wchar_t* line)
 {
-    std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
-    gDiagnostics.push_back(line);
-}
-inline size_t countDiagnostics(const std::wstring& line)
-{
-    std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
-    return static_cast<size_t>(std::count(gDiagnostics.begin(), gDiagnostics.end(), line));
+    gSaveLogOverflows += std::wcscmp(line, L"SaveLogFile more than 100 files\r\n") == 0;
 }
 
 // A folder, a settings key and an instance name of the test's own.

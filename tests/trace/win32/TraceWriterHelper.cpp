@@ -1,9 +1,8 @@
 // A process of its own for the Windows trace tests:
 //   trace_writer_helper write INSTANCE FOLDER FILESIZE THREADS RECORDS
-//       each thread writes RECORDS records "w N" (N counting from 1) through the entry points;
-//       the process then ends normally, which runs the library's process-exit step
-//   trace_writer_helper touch INSTANCE FOLDER FILESIZE
-//       one level-1 record, which starts the library and, with no viewer, writes nothing
+//       a level-1 record "start" starts the library (with no viewer it writes nothing), then each
+//       thread writes RECORDS records "w N" (N counting from 1) through the entry points; the
+//       process then ends normally, which runs the library's process-exit step
 //   trace_writer_helper hold INSTANCE
 //       takes the trace mutex, reserves a record it never finishes, sets the event
 //       "INSTANCE-held" and waits to be killed
@@ -52,17 +51,15 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring instance = argv[2];
     if (mode == L"hold")
         return hold(instance);
-    if (argc < 5)
+    if (mode != L"write" || argc < 7)
         return 2;
     trace::win32::TraceOptions options;
     options.folder = argv[3];
     options.fileSize = static_cast<uint32_t>(std::wcstoul(argv[4], nullptr, 10));
     trace::win32::setProcessTraceOptions(options);
-    const std::string instance8(instance.begin(), instance.end());
-    if (mode == L"touch")
-        return KVRTRACE_RAW_A_WITH_NAME(1, "DPX", nullptr, "touch", instance8.c_str(), nullptr) == 0 ? 0 : 1;
     if (mode != L"write" || argc < 7)
         return 2;
+    const std::string instance8(instance.begin(), instance.end());
     const int threads = std::wcstol(argv[5], nullptr, 10);
     const int records = std::wcstol(argv[6], nullptr, 10);
     KVRTRACE_RAW_A_WITH_NAME(1, "DPX", nullptr, "start", instance8.c_str(), nullptr);
