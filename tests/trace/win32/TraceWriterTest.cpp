@@ -67,7 +67,8 @@ TEST(TraceEntryPoints, EveryEntryPointReadsBackThroughKvtrace)
     setProcessTraceOptions(options);
     const std::string instance = platform::wideToUtf8(box.instance);
 
-    // The first record names the instance; level 1 with no viewer starts the library only.
+    // The first record names the instance; level 1 with no viewer starts the library only. The two
+    // entry points without a name are pinned by the trace logger's test too, text in either width.
     EXPECT_EQ(KVRTRACE_RAW_A_WITH_NAME(1, "DPX", nullptr, "unseen", instance.c_str(), nullptr),
               kTraceSkipped);
     TraceStore* store = processTraceStore();
@@ -78,9 +79,7 @@ TEST(TraceEntryPoints, EveryEntryPointReadsBackThroughKvtrace)
     // The mingw runtimes read "%s" in a wide format as 8-bit text, as the C standard has it.
     EXPECT_EQ(KVRTRACE(8, L"mod", nullptr, L"%s", "narrow"), kTraceWritten);
     EXPECT_EQ(withName(4, L"mod", L"rec", L"n=%u", 7u), kTraceWritten);
-    EXPECT_EQ(KVRTRACERAW(2, nullptr, nullptr, L"raw \u00fc"), kTraceWritten);
     EXPECT_EQ(KVRTRACE_RAW_WITH_NAME(2, L"w", L"c", L"t", nullptr, L"n"), kTraceWritten);
-    EXPECT_EQ(KVRTRACERAWA(2, "DPX", nullptr, "abc"), kTraceWritten);
     EXPECT_EQ(KVRTRACE_RAW_A_WITH_NAME(8, "A", "cat", "text", nullptr, "nm"), kTraceWritten);
     EXPECT_EQ(KVRTRACERAWA(2, nullptr, nullptr, std::string(3000, 'x').c_str()), kTraceWritten);
     EXPECT_EQ(KVRTRACERAWA(1, "DPX", nullptr, "still unseen"), kTraceSkipped);
@@ -98,9 +97,8 @@ TEST(TraceEntryPoints, EveryEntryPointReadsBackThroughKvtrace)
     ASSERT_EQ(kvtrace::run({"dump", "--json", platform::wideToUtf8(store->traceFilePath())}, dump), 0);
     EXPECT_EQ(jsonFields(dump.str()),
               (std::vector<std::string>{json(8, "mod", "cat", "wide=5", ""), json(8, "mod", "", "narrow", ""),
-                                        json(4, "mod@rec", "", "n=7", "rec"),
-                                        json(2, self, "", "raw \u00fc", ""), json(2, "w@n", "c", "t", "n"),
-                                        json(2, "DPX", "", "abc", ""), json(8, "A@nm", "cat", "text", "nm"),
+                                        json(4, "mod@rec", "", "n=7", "rec"), json(2, "w@n", "c", "t", "n"),
+                                        json(8, "A@nm", "cat", "text", "nm"),
                                         json(2, self, "", std::string(2047, 'x'), "")}));
 }
 
