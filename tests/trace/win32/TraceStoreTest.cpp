@@ -26,8 +26,7 @@ TEST(TraceSettings, SizeAndSwitchFromTheRegistry)
         {L"5", L"1", 5 * kMiB, true},
         {L"600", L"0", 500 * kMiB, false},
         {L"500", L"00", 500 * kMiB, true},
-        {L"abc", L"", 200 * kMiB, true},
-        {L"0", std::nullopt, 200 * kMiB, true},
+        {L"abc", L"", 200 * kMiB, true}, // no digits: 0, as "0" is
         {L"-3", L"no", 200 * kMiB, true},
         {L"99999999999", std::nullopt, 500 * kMiB, true},
     };
