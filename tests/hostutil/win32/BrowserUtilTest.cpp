@@ -71,13 +71,6 @@ private:
     bool mPreexisting = false;
 };
 
-void setLocation(HKEY root, const wchar_t* key, const std::wstring& location)
-{
-    ASSERT_EQ(RegSetKeyValueW(root, key, L"InstallLocation", REG_SZ, location.c_str(),
-                              static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-}
-
 void writeText(const std::wstring& path, const std::string& text)
 {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -121,7 +114,9 @@ TEST(HostUtilBrowser, ChromeFolderFromTheUninstallKeysInOrderOrLocalAppData)
         {HKEY_CURRENT_USER, kChrome, folder.wide("user-chrome")},
     };
     for (const Step& step : steps) {
-        setLocation(step.root, step.key, step.location);
+        ASSERT_EQ(RegSetKeyValueW(step.root, step.key, L"InstallLocation", REG_SZ, step.location.c_str(),
+                                  static_cast<DWORD>((step.location.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
         EXPECT_EQ(GetChromePathFromRegister(), step.location);
     }
     {

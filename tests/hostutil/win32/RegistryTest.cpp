@@ -109,12 +109,9 @@ TEST(HostUtilRegistry, ReadsUserThenMachineAndWritesMachineThenUser)
     EXPECT_STREQ(registry->GetStringValue(L"s", L"-"), L"text");
 
     // Deleting a subkey tree, a value, and a name that is neither.
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (keys.path() + std::wstring(L"\\sub\\deeper")).c_str(), L"x",
-                              REG_DWORD, "\1\0\0\0", 4),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (keys.path() + std::wstring(L"\\another")).c_str(), nullptr,
-                              REG_SZ, L"", 2),
-              ERROR_SUCCESS);
+    for (const wchar_t* subKey : {L"\\sub\\deeper", L"\\another"})
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (keys.path() + std::wstring(subKey)).c_str(), L"x", REG_SZ, L"", 2),
+                  ERROR_SUCCESS);
     EXPECT_EQ(registry->EnumSubKeys(), (std::vector<std::wstring>{L"another", L"sub"}));
     EXPECT_EQ(registry->DeleteEntry(L"sub"), TRUE);
     EXPECT_EQ(registry->DeleteEntry(L"s"), TRUE);
