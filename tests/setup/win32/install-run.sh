@@ -15,10 +15,14 @@ kv_wine_start() {
   KV_PROFILE=$WINEPREFIX/drive_c/users/${USER:-$(id -un)}
   KV_TEMP=$KV_PROFILE/Temp
   mkdir -p "$KV_TEMP"
-  # Every run makes the extraction folder; a script that made it takes it away again.
+  # Every run makes the extraction folder and the browsers' plug-in folders; what a script made it
+  # takes away again, since the prefix's other tests take a browser folder for an installed browser.
   KV_EXTRACTION=$KV_PROFILE/AppData/Local/Kavari
-  KV_EXTRACTION_MADE=1
-  [ -e "$KV_EXTRACTION" ] && KV_EXTRACTION_MADE=
+  KV_MADE=()
+  local made
+  for made in "$KV_EXTRACTION" "$KV_PROFILE/AppData/Local/Google" "$KV_PROFILE/AppData/Roaming/Mozilla"; do
+    [ -e "$made" ] || KV_MADE+=("$made")
+  done
   KV_HOLD_FIFO=$(mktemp -u "${TMPDIR:-/tmp}/kv-hold.XXXXXX")
   mkfifo "$KV_HOLD_FIFO"
   "$KV_WINE" cmd.exe <"$KV_HOLD_FIFO" >/dev/null 2>&1 &
@@ -38,14 +42,14 @@ kv_wine_start() {
 }
 
 # kv_wine_stop: lets the holder end (end of input), so the server may end with the last program;
-# removes the extraction folder when the runs made it.
+# removes the folders the runs made.
 kv_wine_stop() {
   [ -n "${KV_HOLD_PID:-}" ] || return 0
   exec 9>&-
   wait "$KV_HOLD_PID" 2>/dev/null || true
   rm -f "$KV_HOLD_FIFO"
   KV_HOLD_PID=
-  [ -z "$KV_EXTRACTION_MADE" ] || rm -rf "$KV_EXTRACTION"
+  [ ${#KV_MADE[@]} -eq 0 ] || rm -rf "${KV_MADE[@]}"
 }
 
 # kv_settle PID PATH...: waits until the run PID has ended and the server holds no file under the
