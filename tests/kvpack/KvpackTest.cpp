@@ -4,6 +4,7 @@
 #include "tools/kvpack/Build.h"
 #include "tools/kvpack/Installer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -12,6 +13,7 @@ using namespace kvpack;
 using kvpack_test::installerOf;
 using kvpack_test::installerOfPayload;
 using setup::PackageItem;
+using testing::HasSubstr;
 
 namespace {
 
@@ -41,18 +43,6 @@ std::vector<uint8_t> built(const std::vector<PackageItem>& items = sampleItems()
 
 } // namespace
 
-// Items, their order and their bodies are read back through the program (KvpackCliTest).
-TEST(KvpackBuild, PackageFollowsTheImageAndIsFoundPastASignatureBehindIt)
-{
-    auto installer = built();
-    installer.insert(installer.end(), 2048, 0x30);
-    const InstallerReport report = inspectInstaller(installer, true);
-    ASSERT_TRUE(report.ok()) << report.problem;
-    EXPECT_TRUE(report.warnings.empty());
-    EXPECT_EQ(report.package.magicOffset, testimages::expectedEnd({}));
-    EXPECT_EQ(report.directory.Count, sampleItems().size());
-}
-
 TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
 {
     const auto items = sampleItems();
@@ -78,8 +68,7 @@ TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
     EXPECT_TRUE(report.ok()) << report.problem;
     EXPECT_EQ(report.package.magicOffset, pe64.size());
     std::copy_n("MIP!", 4, pe64.begin() + 0x300);
-    EXPECT_NE(buildInstaller(pe64, items, forTests).problem.find("holds the package magic"),
-              std::string::npos);
+    EXPECT_THAT(buildInstaller(pe64, items, forTests).problem, HasSubstr("holds the package magic"));
 
     // An installer is a stub with an earlier package: replaced only when asked to.
     const auto earlier = built({{"old.txt", testimages::bytesOf("old")}});
@@ -89,24 +78,19 @@ TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
     EXPECT_EQ(result.installer, built(items));
 }
 
-TEST(KvpackBuild, ChecksItemNamesAndOrder)
+TEST(KvpackVerify, FoundPastASignatureAndDamageIsCaughtByTheSetupProgramsOwnChecks)
 {
-    for (const char* bad : {"..\\evil.dll", ".", "LPT1.txt"})
-        EXPECT_NE(buildInstaller(stub(), {{bad, {1}}}, {}).problem, "") << bad;
-
-    const BuildResult late = buildInstaller(stub(), {{"a.txt", {1}}, {"Extaction.bin", {2}}}, {});
-    EXPECT_EQ(late.problem, "");
-    ASSERT_EQ(late.warnings.size(), 1u);
-    EXPECT_NE(late.warnings[0].find("not the first item"), std::string::npos);
-    const InstallerReport report = inspectInstaller(late.installer, true);
-    ASSERT_TRUE(report.ok());
-    EXPECT_EQ(report.warnings.size(), 1u);
-}
-
-TEST(KvpackVerify, DamageIsCaughtByTheSetupProgramsOwnChecks)
-{
+    // Items, their order and their bodies are read back through the program (KvpackCliTest).
     const auto good = built();
     const size_t package = testimages::expectedEnd({});
+    auto signedOne = good;
+    signedOne.insert(signedOne.end(), 2048, 0x30); // a signature behind the package
+    const InstallerReport sound = inspectInstaller(signedOne, true);
+    ASSERT_TRUE(sound.ok()) << sound.problem;
+    EXPECT_TRUE(sound.warnings.empty());
+    EXPECT_EQ(sound.package.magicOffset, package);
+    EXPECT_EQ(sound.directory.Count, sampleItems().size());
+
     auto flipped = good;
     flipped[package + 1] = 'X'; // the magic
     EXPECT_NE(inspectInstaller(flipped, true).problem.find("no package"), std::string::npos);
@@ -149,7 +133,7 @@ TEST(KvpackVerify, HostileContentBehindAGoodCrc)
     EXPECT_NE(inspectPayload({}).find("no directory size"), std::string::npos);
 }
 
-TEST(KvpackBuild, NamesThatWouldInstallOntoOneFileAreRefusedAndWarnedAbout)
+TEST(KvpackBuild, BadNamesAndNamesThatWouldInstallOntoOneFileAreRefusedOrWarnedAbout)
 {
     struct Case {
         std::vector<PackageItem> items;
@@ -176,6 +160,17 @@ TEST(KvpackBuild, NamesThatWouldInstallOntoOneFileAreRefusedAndWarnedAbout)
         EXPECT_EQ(report.warnings[0],
                   std::string(c.clash) + ": the setup program installs both onto one file");
     }
+
+    for (const char* bad : {"..\\evil.dll", ".", "LPT1.txt"})
+        EXPECT_NE(buildInstaller(stub(), {{bad, {1}}}, {}).problem, "") << bad;
+
+    const BuildResult late = buildInstaller(stub(), {{"a.txt", {1}}, {"Extaction.bin", {2}}}, {});
+    EXPECT_EQ(late.problem, "");
+    ASSERT_EQ(late.warnings.size(), 1u);
+    EXPECT_NE(late.warnings[0].find("not the first item"), std::string::npos);
+    const InstallerReport report = inspectInstaller(late.installer, true);
+    ASSERT_TRUE(report.ok());
+    EXPECT_EQ(report.warnings.size(), 1u);
 }
 
 TEST(KvpackVerify, LengthFieldsBeyondWhatTheStreamCanHoldAreRefusedWithTheFigures)

@@ -49,7 +49,7 @@ TestFile sampleRing()
 
 } // namespace
 
-TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
+TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonAndFiltersCombine)
 {
     TestFile ring = sampleRing();
     TempFolder dir;
@@ -74,6 +74,23 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
         "back\\\\slash\",\"name\":\"rec\",\"hr_time_us\":123456789}\n");
     EXPECT_NE(run.out.find("\"text\":\"caf\xC3\xA9 in Latin-1\""), std::string::npos);
 
+    const auto sequences = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "dump");
+        args.push_back(path);
+        const std::string out = runKvtrace(args).out;
+        std::string seqs;
+        for (size_t at = out.find(" #"); at != std::string::npos; at = out.find(" #", at + 1))
+            seqs += out.substr(at + 2, 1);
+        return seqs;
+    };
+    EXPECT_EQ(sequences({"--level", "4"}), "24");
+    EXPECT_EQ(sequences({"--level=2", "--pid", "1"}), "1");
+    EXPECT_EQ(sequences({"--module", "dpx"}), "14");
+    EXPECT_EQ(sequences({"--module", "SETUP.EXE"}), "2") << "the module matches without its record name";
+    EXPECT_EQ(sequences({"--grep", "Latin"}), "3");
+    EXPECT_EQ(sequences({"--grep", "latin"}), "");
+    EXPECT_EQ(sequences({"--pid", "2", "--grep", "o"}), "24");
+
     // An unfinished record is marked as such, and only when nothing is filtered.
     ring.bytes[kHeaderSize + record_offset::kState] = 0;
     const std::string unfinished = dir.write("b.kvl", ring.bytes);
@@ -85,28 +102,6 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
     run = runKvtrace({"dump", "--json", unfinished});
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "{\"seq\":1,\"incomplete\":true,\"offset\":48}");
     EXPECT_EQ(runKvtrace({"dump", "--level", "1", unfinished}).out.find("#1 "), std::string::npos);
-}
-
-TEST(Kvtrace, FiltersCombine)
-{
-    TempFolder dir;
-    const std::string path = dir.write("a.kvl", sampleRing().bytes);
-    const auto sequences = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), "dump");
-        args.push_back(path);
-        const Outcome run = runKvtrace(args);
-        std::string seqs;
-        for (size_t at = run.out.find(" #"); at != std::string::npos; at = run.out.find(" #", at + 1))
-            seqs += run.out.substr(at + 2, 1);
-        return seqs;
-    };
-    EXPECT_EQ(sequences({"--level", "4"}), "24");
-    EXPECT_EQ(sequences({"--level=2", "--pid", "1"}), "1");
-    EXPECT_EQ(sequences({"--module", "dpx"}), "14");
-    EXPECT_EQ(sequences({"--module", "SETUP.EXE"}), "2") << "the module matches without its record name";
-    EXPECT_EQ(sequences({"--grep", "Latin"}), "3");
-    EXPECT_EQ(sequences({"--grep", "latin"}), "");
-    EXPECT_EQ(sequences({"--pid", "2", "--grep", "o"}), "24");
 }
 
 TEST(Kvtrace, CutFilesAreGoodDamagedOnesFailAfterWhatCanBeRead)
@@ -185,14 +180,11 @@ TEST(Kvtrace, NothingFromARecordReachesTheTerminalRaw)
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(run.out.find("\xC2\x85"), std::string::npos);
-}
 
-TEST(Kvtrace, EscapingOfLinesMadeFromFileContents)
-{
+    // The same escaping over the lines made from file contents, case by case.
     struct Case {
         std::string in, text, json;
     } const cases[] = {
-        {"plain text", "plain text", "plain text"},
         {"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
          "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
         {"a\nb\rc\td", "a\\nb\\rc\\td", "a\\nb\\rc\\td"},

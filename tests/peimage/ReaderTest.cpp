@@ -34,22 +34,14 @@ std::string utf8(const std::wstring& text)
 }
 
 // The records written straight to the trace, as "level:text", while one object lives.
-class TraceCapture {
-public:
-    TraceCapture() : mPrevious(trace::setDirectWriter(&write)) { lines().clear(); }
-    ~TraceCapture() { trace::setDirectWriter(mPrevious); }
-    static std::vector<std::string>& lines()
-    {
-        static std::vector<std::string> captured;
-        return captured;
-    }
-
-private:
-    static void write(uint32_t level, std::string_view, std::string_view text)
-    {
-        lines().push_back(std::to_string(level) + ":" + std::string(text));
-    }
-    trace::DirectWriter mPrevious;
+struct TraceCapture {
+    static inline std::vector<std::string> lines;
+    const trace::DirectWriter previous =
+        trace::setDirectWriter([](uint32_t level, std::string_view, std::string_view text) {
+            lines.push_back(std::to_string(level) + ":" + std::string(text));
+        });
+    TraceCapture() { lines.clear(); }
+    ~TraceCapture() { trace::setDirectWriter(previous); }
 };
 
 } // namespace
@@ -93,7 +85,7 @@ TEST(Win6432PE, TestImagesOfBothWidths)
         for (const auto& [key, value] : e.strings)
             EXPECT_EQ(utf8(reader.getVersionString(platform::utf8ToWide(key))), value)
                 << e.image << " " << key;
-        EXPECT_TRUE(traces.lines().empty());
+        EXPECT_TRUE(traces.lines.empty());
 
         // Directory order: the named type first, then numbered types ascending.
         std::string walk;
@@ -206,7 +198,7 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
         EXPECT_EQ(reader.open(L"x.exe"), c.opens) << c.what;
         EXPECT_EQ(utf8(reader.getFileVersion()), c.version) << c.what;
         EXPECT_EQ(capture.texts(), c.lines) << c.what;
-        EXPECT_EQ(traces.lines(), c.traces) << c.what;
+        EXPECT_EQ(traces.lines, c.traces) << c.what;
     }
 
     // A name longer than 255 units keeps its first 255.
@@ -233,12 +225,9 @@ TEST(Win6432PE, MissingFileAndEmptyPath)
     EXPECT_FALSE(reader.open(L""));
     EXPECT_TRUE(capture.texts().empty());
     EXPECT_FALSE(reader.open(missing));
-    const auto lines = capture.lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].line, "HostFileMapping::open, problem=no such file");
-    EXPECT_EQ(lines[1].level, 3);
-    EXPECT_EQ(lines[1].line, "CWin6432PE>>open failed, mOriginFile=" + rlxutil::maskedValue(missing));
-    EXPECT_EQ(lines[2].level, 2);
-    EXPECT_EQ(lines[2].line, "CWin6432PE>>open failed, filename=" + rlxutil::maskedValue(missing));
-    EXPECT_EQ(lines[2].loggerName, "DPXUtil");
+    const std::string masked = rlxutil::maskedValue(missing);
+    EXPECT_EQ(capture.lines(), (std::vector<rlxutil::CapturedLine>{
+                                   {1, "DPXUtil", "HostFileMapping::open, problem=no such file"},
+                                   {3, "DPXUtil", "CWin6432PE>>open failed, mOriginFile=" + masked},
+                                   {2, "DPXUtil", "CWin6432PE>>open failed, filename=" + masked}}));
 }
