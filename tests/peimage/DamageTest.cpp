@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -55,13 +56,9 @@ Answers query(const Bytes& image)
 
 bool dotted(const std::wstring& v)
 {
-    int dots = 0;
-    for (wchar_t c : v)
-        if (c == L'.')
-            ++dots;
-        else if (c < L'0' || c > L'9')
-            return false;
-    return v.empty() || dots == 3;
+    const auto digitOrDot = [](wchar_t c) { return c == L'.' || (c >= L'0' && c <= L'9'); };
+    return v.empty() ||
+           (std::count(v.begin(), v.end(), L'.') == 3 && std::all_of(v.begin(), v.end(), digitOrDot));
 }
 
 } // namespace

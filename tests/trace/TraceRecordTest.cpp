@@ -149,10 +149,7 @@ TEST(DirectTrace, GoesToTheInstalledWriterOnlyAndIsCutAt2047Bytes)
     trace::traceFormatted((std::string(2046, 'y') + "%s").c_str(), "zz");
     EXPECT_EQ(trace::setDirectWriter(nullptr), &captureDirect);
     trace::traceFormatted("%s", "after");
-    ASSERT_EQ(gDirect.size(), 5u);
-    EXPECT_EQ(gDirect[0], "8||Invalid Signature");
-    EXPECT_EQ(gDirect[1], "2|DPX|Argument: /r 100%");
-    EXPECT_EQ(gDirect[2], "8||" + std::string(2047, 'x'));
-    EXPECT_EQ(gDirect[3], "8||100% [a%sb]");
-    EXPECT_EQ(gDirect[4], "8||" + std::string(2046, 'y') + "z");
+    EXPECT_EQ(gDirect, (std::vector<std::string>{"8||Invalid Signature", "2|DPX|Argument: /r 100%",
+                                                 "8||" + std::string(2047, 'x'), "8||100% [a%sb]",
+                                                 "8||" + std::string(2046, 'y') + "z"}));
 }
