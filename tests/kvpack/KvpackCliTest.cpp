@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,22 +25,11 @@ struct Outcome {
 // Runs kvpack in a folder of the test's own, so that commands name files as people type them.
 class KvpackCli : public ::testing::Test {
 protected:
-    // Names as bytes, untouched: a path built from a narrow string is never converted.
-    void write(const std::string& name, const std::vector<uint8_t>& bytes) const
-    {
-        std::ofstream(mDir / fs::path(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
-    std::vector<uint8_t> read(const std::string& name) const
-    {
-        std::ifstream in(mDir / fs::path(name), std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     // stub.exe, item.txt holding "hello", and setup.exe built from them.
     void buildSample() const
     {
-        write("stub.exe", testimages::makeImage({}));
-        write("item.txt", testimages::bytesOf("hello"));
+        mFolder.write("stub.exe", testimages::makeImage({}));
+        mFolder.write("item.txt", testimages::bytesOf("hello"));
         ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
     }
     bool exists(const std::string& name) const
@@ -82,12 +70,12 @@ protected:
         for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
             run.out.append(buffer, n);
         run.status = WEXITSTATUS(pclose(pipe));
-        const auto err = read("stderr.txt");
+        const auto err = mFolder.read("stderr.txt");
         run.err.assign(err.begin(), err.end());
         return run;
     }
 
-    test_support::TempFolder mFolder;
+    test_support::TempFolder mFolder; // names pass to the system as their bytes, UTF-8 or not
     const fs::path& mDir = mFolder.path();
 };
 
@@ -105,7 +93,7 @@ TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
     // Several scripts, spaces, and bytes that are not UTF-8: each is the name of the file opened.
     const char* const names[] = {"plain", "caf\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x90\x8D",
                                  "two  spaces", "\xE9t\xE9"};
-    write("extaction.bin", testimages::bytesOf("Path=#currentappdata#\\Kavari\n"));
+    mFolder.write("extaction.bin", testimages::bytesOf("Path=#currentappdata#\\Kavari\n"));
     std::vector<uint8_t> program(300000);
     for (size_t i = 0; i < program.size(); ++i)
         program[i] = uint8_t((i * 7) ^ (i >> 9));
@@ -113,8 +101,8 @@ TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
         SCOPED_TRACE(name);
         // One body large enough to pass through the buffers more than once; small ones elsewhere.
         const auto body = name == names[0] ? program : testimages::bytesOf("body of " + name);
-        write(name + ".stub", testimages::makeImage({}));
-        write(name + ".txt", body);
+        mFolder.write(name + ".stub", testimages::makeImage({}));
+        mFolder.write(name + ".txt", body);
         Outcome run = kvpackArgs({"build", "--stub", name + ".stub", "-o", name + ".exe", "extaction.bin",
                                   "OrvaneKavariStart.exe=" + name + ".txt", ".="});
         ASSERT_EQ(run.status, 0) << run.err;
@@ -131,19 +119,19 @@ TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
         const std::string dir = name + " dir";
         run = kvpackArgs({"extract", name + ".exe", dir});
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(read(dir + "/OrvaneKavariStart.exe"), body);
-        EXPECT_EQ(read(dir + "/extaction.bin"), read("extaction.bin"));
+        EXPECT_EQ(mFolder.read(dir + "/OrvaneKavariStart.exe"), body);
+        EXPECT_EQ(mFolder.read(dir + "/extaction.bin"), mFolder.read("extaction.bin"));
         EXPECT_EQ(std::distance(fs::directory_iterator(mDir / dir), fs::directory_iterator()), 2);
 
         // The package stream alone, through the codec commands, and its CRC.
         EXPECT_EQ(kvpackArgs({"crc", name + ".txt"}).out, crcText(body));
         ASSERT_EQ(kvpackArgs({"lzari", "encode", name + ".txt", name + ".lza"}).status, 0);
         ASSERT_EQ(kvpackArgs({"lzari", "decode", name + ".lza", name + ".out"}).status, 0);
-        EXPECT_EQ(read(name + ".out"), body);
+        EXPECT_EQ(mFolder.read(name + ".out"), body);
     }
     // The name with U+FFFD where the bytes were not UTF-8 is another file, never read instead.
-    write("\xEF\xBF\xBDt\xEF\xBF\xBD.txt", testimages::bytesOf("a different file"));
-    EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9.txt"}).out, crcText(read("\xE9t\xE9.txt")));
+    mFolder.write("\xEF\xBF\xBDt\xEF\xBF\xBD.txt", testimages::bytesOf("a different file"));
+    EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9.txt"}).out, crcText(mFolder.read("\xE9t\xE9.txt")));
     EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9-missing.txt"}).err,
               "kvpack: \\xe9t\\xe9-missing.txt: no such file\n");
     EXPECT_TRUE(leftovers().empty());
@@ -167,11 +155,11 @@ TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
         EXPECT_EQ(run.err, std::string("kvpack: ") + c.out + ": " + c.problem + "\n");
     }
     // A refused build leaves an existing output untouched.
-    const auto before = read("setup.exe");
+    const auto before = mFolder.read("setup.exe");
     Outcome run = kvpack("build --stub setup.exe -o setup.exe item.txt");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("--replace"), std::string::npos);
-    EXPECT_EQ(read("setup.exe"), before);
+    EXPECT_EQ(mFolder.read("setup.exe"), before);
     struct stat status {};
     ASSERT_EQ(stat("/dev/null", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));
@@ -183,37 +171,37 @@ TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
     fs::create_symlink("../outside", mDir / "out/item.txt.kvpack-part");
     fs::create_symlink("../outside", mDir / "out/item.txt.0123456789abcdef.kvpack-part");
     ASSERT_EQ(kvpack("extract setup.exe out").status, 0);
-    EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("hello"));
+    EXPECT_EQ(mFolder.read("out/item.txt"), testimages::bytesOf("hello"));
     EXPECT_FALSE(exists("outside"));
     EXPECT_FALSE(exists("out/item.txt.0123456789abcdef.kvpack-part"));
     fs::remove(mDir / "out/item.txt.kvpack-part");
 
     // extract replaces nothing unless told to, and refuses before it writes anything.
-    write("out/item.txt", testimages::bytesOf("edited"));
+    mFolder.write("out/item.txt", testimages::bytesOf("edited"));
     run = kvpack("extract setup.exe out");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "kvpack: out/item.txt: already exists (--force replaces it)\n");
-    EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("edited"));
+    EXPECT_EQ(mFolder.read("out/item.txt"), testimages::bytesOf("edited"));
     ASSERT_EQ(kvpack("extract --force setup.exe out").status, 0);
-    EXPECT_EQ(read("out/item.txt"), testimages::bytesOf("hello"));
+    EXPECT_EQ(mFolder.read("out/item.txt"), testimages::bytesOf("hello"));
 }
 
 // Each refusal is one exact line naming the file, with nothing written and nothing read whole first.
 TEST_F(KvpackCli, RefusedInputsGetOneExactLineAndNoOutput)
 {
     buildSample();
-    auto damaged = read("setup.exe");
+    auto damaged = mFolder.read("setup.exe");
     damaged.back() ^= 0xFF;
-    write("damaged.exe", damaged);
+    mFolder.write("damaged.exe", damaged);
     const std::string crcFailed = "kvpack: damaged.exe: package CRC does not match its data (the setup "
                                   "program logs \"InstallKavariAddOn>>crc verification failed.\")\n";
     ASSERT_EQ(mkfifo((mDir / "fifo").c_str(), 0600), 0);
     fs::create_directory(mDir / "folder");
     mFolder.sparse("huge", (uint64_t{5} << 30) + 1);
     const std::string huge = "5368709121 bytes, larger than ";
-    write("nine.lza", {0, 0, 0, 0x10, 1, 2, 3, 4, 5}); // 256 MiB from nine bytes
+    mFolder.write("nine.lza", {0, 0, 0, 0x10, 1, 2, 3, 4, 5}); // 256 MiB from nine bytes
     // A good CRC over a name that would clear the screen and forge a line.
-    write("names.exe", kvpack_test::installerOf({{std::string("a\nb\x1b[2J\x00"
+    mFolder.write("names.exe", kvpack_test::installerOf({{std::string("a\nb\x1b[2J\x00"
                                                               "c\xC2\x9B",
                                                               11),
                                                   {1}}}));
@@ -251,11 +239,11 @@ TEST_F(KvpackCli, RefusedInputsGetOneExactLineAndNoOutput)
 
 TEST_F(KvpackCli, RulesAReleaseEngineerExpects)
 {
-    write("stub.exe", testimages::makeImage({}));
-    write("item.txt", testimages::bytesOf("item"));
-    write("-dash.txt", testimages::bytesOf("dash"));
-    write("a=b.txt", testimages::bytesOf("equals"));
-    write("empty.txt", {});
+    mFolder.write("stub.exe", testimages::makeImage({}));
+    mFolder.write("item.txt", testimages::bytesOf("item"));
+    mFolder.write("-dash.txt", testimages::bytesOf("dash"));
+    mFolder.write("a=b.txt", testimages::bytesOf("equals"));
+    mFolder.write("empty.txt", {});
 
     struct Case {
         const char* items;
