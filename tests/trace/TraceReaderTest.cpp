@@ -79,7 +79,7 @@ TEST(TraceReader, FileCutAtItsWriteOffsetIsGood)
     EXPECT_EQ(c.records.size(), 4u);
 }
 
-TEST(TraceReader, BadRecordsAreNamedAndPassedOver)
+TEST(TraceReader, BadRecordsAreNamedAndPassedOverAndHeaderFieldsPointingAnywhereAreDamage)
 {
     // An impossible size ends its lap only: the newer lap is still read.
     std::vector<uint8_t> bytes = smallWrappedFile();
@@ -106,19 +106,15 @@ TEST(TraceReader, BadRecordsAreNamedAndPassedOver)
     bytes = file.bytes;
     bytes[kHeaderSize + 59] = 'X';
     EXPECT_EQ(readAll(bytes).records[0].text, "oneX");
-}
 
-TEST(TraceReader, HeaderFieldsPointingAnywhereAreDamage)
-{
-    const std::vector<uint8_t> good = smallWrappedFile();
+    // Header fields pointing anywhere are damage.
     for (const size_t field : {header_offset::kFileSize, header_offset::kEndOfValidData,
-                               header_offset::kOldestRecord, header_offset::kWriteOffset}) {
+                               header_offset::kOldestRecord, header_offset::kWriteOffset})
         for (const uint32_t value : {0u, 3u, 49u, 1023u, 1025u, 0xFFFFFFFFu}) {
-            std::vector<uint8_t> bytes = good;
+            bytes = smallWrappedFile();
             platform::store32(bytes.data() + field, value);
             EXPECT_TRUE(readAll(bytes).result.damaged()) << "field " << field << " = " << value;
         }
-    }
 }
 
 TEST(TraceReader, TextBecomesUtf8WhateverTheRecordHeld)

@@ -13,7 +13,7 @@ using namespace trace;
 using trace_test::readAll;
 using trace_test::TestFile;
 
-TEST(TraceHeader, NewHeaderBytesAreExact)
+TEST(TraceHeader, NewHeaderBytesAreExactAndForeignOrUnfinishedHeadersAreNeverWritten)
 {
     std::vector<uint8_t> bytes(1 << 20, 0xCC);
     ASSERT_TRUE(createTraceHeader(bytes.data(), 1 << 20, 0xA1B2C3D4));
@@ -25,10 +25,7 @@ TEST(TraceHeader, NewHeaderBytesAreExact)
     EXPECT_EQ(bytes[48], 0xCC) << "header creation must not touch the record area";
     EXPECT_EQ(checkTraceHeader(bytes.data(), bytes.size()), HeaderCheck::Valid);
     EXPECT_FALSE(createTraceHeader(bytes.data(), 47, 0));
-}
 
-TEST(TraceHeader, ForeignOrUnfinishedHeadersAreNeverWritten)
-{
     // Version 0 is a header whose making never finished; "XVRT" another program's file; the
     // last a header claiming more bytes than the mapping holds.
     const std::pair<size_t, uint8_t> changes[] = {
@@ -66,7 +63,7 @@ TEST(ViewBlock, BytesDoNotDependOnTheWritersWidth)
     }
 }
 
-TEST(TraceRecord, EightBitRecordBytesAreExact)
+TEST(TraceRecord, EightBitRecordBytesAreExactAndSequenceSkipsZeroOnOverflow)
 {
     TestFile file(4096);
     file.info = {2, 0x1234, 0x5678, 1796461623, 999, false, 0};
@@ -76,6 +73,17 @@ TEST(TraceRecord, EightBitRecordBytesAreExact)
         1,  0, 0, 0, 0x37, 0xD4, 0x13, 0x6B, 0xE7, 3, 52, 0, 55,   0,    56,  0, 0,    0,    0,   0,
         0,  0, 0, 0, 0,    0,    0,    0,    59,   0, 0,  0, 'D',  'P',  'X', 0, 'a',  'b',  'c', 0};
     EXPECT_EQ(std::vector<uint8_t>(file.bytes.begin() + 48, file.bytes.begin() + 108), expected);
+
+    TestFile overflowing(4096);
+    platform::store32(overflowing.bytes.data() + header_offset::kLastSequence, 4294967294u);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(overflowing.write("x"), TraceWriteResult::Written);
+    const auto c = readAll(overflowing.bytes);
+    EXPECT_TRUE(c.result.problems.empty()) << c.result.problems[0];
+    std::vector<uint32_t> sequences;
+    for (const auto& r : c.records)
+        sequences.push_back(r.sequence);
+    EXPECT_EQ(sequences, (std::vector<uint32_t>{4294967295u, 1, 2}));
 }
 
 TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
@@ -113,20 +121,6 @@ TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
                   {"DPX@rec", "cat", "hi", "rec"},
                   {"DPX", "", std::string(2047, 't'), ""},
                   {std::string(100, 'm') + "@" + std::string(26, 'n'), "", "x", std::string(100, 'n')}}));
-}
-
-TEST(TraceRecord, SequenceSkipsZeroOnOverflow)
-{
-    TestFile file(4096);
-    platform::store32(file.bytes.data() + header_offset::kLastSequence, 4294967294u);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(file.write("x"), TraceWriteResult::Written);
-    const auto c = readAll(file.bytes);
-    EXPECT_TRUE(c.result.problems.empty()) << c.result.problems[0];
-    std::vector<uint32_t> sequences;
-    for (const auto& r : c.records)
-        sequences.push_back(r.sequence);
-    EXPECT_EQ(sequences, (std::vector<uint32_t>{4294967295u, 1, 2}));
 }
 
 namespace {
