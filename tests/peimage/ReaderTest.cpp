@@ -46,7 +46,7 @@ struct TraceCapture {
 
 } // namespace
 
-TEST(Win6432PE, TestImagesOfBothWidths)
+TEST(Win6432PE, TestImagesOfBothWidthsAMissingFileAndAnEmptyPath)
 {
     struct Expect {
         const char* image;
@@ -98,6 +98,19 @@ TEST(Win6432PE, TestImagesOfBothWidths)
         EXPECT_TRUE(reader.close());
         EXPECT_EQ(reader.getFileVersion(), L"");
     }
+
+    test_support::TempFolder folder;
+    const std::wstring missing = folder.wide("missing.dll");
+    rlxutil::ScopedCaptureSink capture;
+    CWin6432PE reader(HostFileMapping::make);
+    EXPECT_FALSE(reader.open(L""));
+    EXPECT_TRUE(capture.texts().empty());
+    EXPECT_FALSE(reader.open(missing));
+    const std::string masked = rlxutil::maskedValue(missing);
+    EXPECT_EQ(capture.lines(), (std::vector<rlxutil::CapturedLine>{
+                                   {1, "DPXUtil", "HostFileMapping::open, problem=no such file"},
+                                   {3, "DPXUtil", "CWin6432PE>>open failed, mOriginFile=" + masked},
+                                   {2, "DPXUtil", "CWin6432PE>>open failed, filename=" + masked}}));
 }
 
 TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
@@ -216,18 +229,3 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
     EXPECT_EQ(first.size(), 255u);
 }
 
-TEST(Win6432PE, MissingFileAndEmptyPath)
-{
-    test_support::TempFolder folder;
-    const std::wstring missing = folder.wide("missing.dll");
-    rlxutil::ScopedCaptureSink capture;
-    CWin6432PE reader(HostFileMapping::make);
-    EXPECT_FALSE(reader.open(L""));
-    EXPECT_TRUE(capture.texts().empty());
-    EXPECT_FALSE(reader.open(missing));
-    const std::string masked = rlxutil::maskedValue(missing);
-    EXPECT_EQ(capture.lines(), (std::vector<rlxutil::CapturedLine>{
-                                   {1, "DPXUtil", "HostFileMapping::open, problem=no such file"},
-                                   {3, "DPXUtil", "CWin6432PE>>open failed, mOriginFile=" + masked},
-                                   {2, "DPXUtil", "CWin6432PE>>open failed, filename=" + masked}}));
-}

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-TEST(MappedFile, MapsRegularFilesAndRefusesEverythingElseByName)
+TEST(HostFiles, MappedFilesAndOutputFilesAreRegularFilesAndNothingElse)
 {
     test_support::TempFolder folder(u8" \u00e9\u4e2d");
     const test_support::Bytes content(70000, 0x5A);
@@ -41,20 +41,14 @@ TEST(MappedFile, MapsRegularFilesAndRefusesEverythingElseByName)
             EXPECT_EQ(std::memcmp(file.data(), content.data(), content.size()), 0);
         }
     }
-}
 
-TEST(OutputFile, PutsWholeFilesInPlaceAndRefusesWhatIsNotARegularFile)
-{
-    test_support::TempFolder folder(u8" \u00e9\u4e2d");
+    // Outputs: whole files put in place, nothing else replaced.
     folder.write("old.bin", {1, 2, 3});
-    std::filesystem::create_directory(folder.file("sub"));
-    const test_support::Bytes content(70000, 0x5A);
-
-    struct Case {
+    struct Output {
         const char* name;
         platform::Existing existing;
         const char* problem; // at open; empty: the file ends up holding `content`
-    } const cases[] = {
+    } const outputs[] = {
         {u8"new \u00fc.bin", platform::Existing::refuse, ""},
         {"old.bin", platform::Existing::replace, ""},
         {"old.bin", platform::Existing::refuse, "already exists"},
@@ -62,7 +56,7 @@ TEST(OutputFile, PutsWholeFilesInPlaceAndRefusesWhatIsNotARegularFile)
         {"sub", platform::Existing::refuse, "is a folder, not a file"},
         {"missing/x.bin", platform::Existing::replace, "its folder does not exist"},
     };
-    for (const Case& c : cases) {
+    for (const Output& c : outputs) {
         const auto readIfFile = [&](const char* name) {
             return std::filesystem::is_regular_file(folder.file(name)) ? folder.read(name)
                                                                        : test_support::Bytes{};
@@ -112,8 +106,8 @@ TEST(OutputFile, PutsWholeFilesInPlaceAndRefusesWhatIsNotARegularFile)
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
         names.push_back(entry.path().filename().u8string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"late.bin", u8"new \u00fc.bin", "old.bin",
-                                               "old.bin.other.kvpack-part", "sub"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"empty", u8"file \u00fc.bin", "late.bin", u8"new \u00fc.bin",
+                                               "old.bin", "old.bin.other.kvpack-part", "sub"}));
 }
 
 TEST(HostPaths, FileNamesAndJoins)
