@@ -51,20 +51,19 @@ TEST(Win6432PE, TestImagesOfBothWidthsAMissingFileAndAnEmptyPath)
     struct Expect {
         const char* image;
         const char* machine;
-        const char* fileVersion;
-        const char* productVersion;
         std::vector<std::pair<const char*, const char*>> strings;
         const char* lastLanguages;
     };
+    // Machines and fixed versions of these images: the file version and kvpack item tests.
     // clang-format off
     const Expect images[] = {
         // "Empty" has an empty value: the key after it must still be found.
-        {"version32.dll", "I386", "1.2.3.4", "10.0.19041.1",
+        {"version32.dll", "I386",
          {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"}, {"Empty", ""},
           {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Company", ""}, {"CompanyNameX", ""}},
          "RT_VERSION 16/1/1033"},
         // Two languages: only the first in directory order (German) counts.
-        {"version64.dll", "AMD64", "65535.0.19041.1", "7.0.2.1",
+        {"version64.dll", "AMD64",
          {{"CompanyName", "Kavari Testbilder"},
           {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
          "RT_VERSION 16/1/1031 RT_VERSION 16/1/1033"},
@@ -76,12 +75,9 @@ TEST(Win6432PE, TestImagesOfBothWidthsAMissingFileAndAnEmptyPath)
         TraceCapture traces;
         CWin6432PE reader(HostFileMapping::make);
         ASSERT_TRUE(reader.open(path)) << e.image;
-        EXPECT_EQ(reader.getMachineType(), e.machine[0] == 'I' ? kMachineI386 : kMachineAmd64);
         EXPECT_EQ(capture.texts(),
                   std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") + e.machine +
                                            ", mOriginFile=" + rlxutil::maskedValue(path)});
-        EXPECT_EQ(utf8(reader.getFileVersion()), e.fileVersion);
-        EXPECT_EQ(utf8(reader.getProductVersion()), e.productVersion);
         for (const auto& [key, value] : e.strings)
             EXPECT_EQ(utf8(reader.getVersionString(platform::utf8ToWide(key))), value)
                 << e.image << " " << key;
