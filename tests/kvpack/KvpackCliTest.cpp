@@ -17,8 +17,7 @@ namespace {
 
 struct Outcome {
     int status;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // Runs kvpack in a folder of the test's own, so that commands name files as people type them.
@@ -31,11 +30,7 @@ protected:
         mFolder.write("item.txt", testimages::bytesOf("hello"));
         ASSERT_EQ(kvpack("build --stub stub.exe -o setup.exe item.txt").status, 0);
     }
-    bool exists(const std::string& name) const
-    {
-        struct stat status {};
-        return lstat((mDir / fs::path(name)).c_str(), &status) == 0;
-    }
+    bool exists(const std::string& name) const { return fs::exists(fs::symlink_status(mDir / name)); }
     std::vector<std::string> leftovers() const
     {
         std::vector<std::string> parts;
@@ -159,9 +154,7 @@ TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("--replace"), std::string::npos);
     EXPECT_EQ(mFolder.read("setup.exe"), before);
-    struct stat status {};
-    ASSERT_EQ(stat("/dev/null", &status), 0);
-    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
     EXPECT_TRUE(fs::is_symlink(mDir / "link.exe"));
 
     // Links planted under the names temporaries take lead nowhere: the old fixed name, and one
@@ -200,10 +193,8 @@ TEST_F(KvpackCli, RefusedInputsGetOneExactLineAndNoOutput)
     const std::string huge = "5368709121 bytes, larger than ";
     mFolder.write("nine.lza", {0, 0, 0, 0x10, 1, 2, 3, 4, 5}); // 256 MiB from nine bytes
     // A good CRC over a name that would clear the screen and forge a line.
-    mFolder.write("names.exe", kvpack_test::installerOf({{std::string("a\nb\x1b[2J\x00"
-                                                              "c\xC2\x9B",
-                                                              11),
-                                                  {1}}}));
+    const std::string forged = std::string("a\nb\x1b[2J") + '\0' + "c\xC2\x9B";
+    mFolder.write("names.exe", kvpack_test::installerOf({{forged, {1}}}));
 
     struct Case {
         const char* args;

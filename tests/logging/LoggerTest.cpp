@@ -24,7 +24,7 @@ struct LocalRegistry : ::testing::Test {
 
 } // namespace
 
-TEST_F(LocalRegistry, ComposesAndCutsLines)
+TEST_F(LocalRegistry, ComposesAndCutsLinesAndLooksLoggersUpByExactName)
 {
     registry.setLogger(sink);
     dpx.log(3, LogItem(textValue("filesystem>>DeleteFile failed")), LogItem(uintValue(5), "uError"));
@@ -42,6 +42,16 @@ TEST_F(LocalRegistry, ComposesAndCutsLines)
     EXPECT_EQ(joined, "filesystem>>DeleteFile failed, uError=5|m, targetFolder=, , b=v|a=v|" + a + "|" + c +
                           "|" + c + "|c|" + d + "\xC3|\xA9|" + r + "|");
     EXPECT_EQ(sink->lines()[0], (CapturedLine{3, "DPX", "filesystem>>DeleteFile failed, uError=5"}));
+
+    sink->clear();
+    EXPECT_EQ(registry.getLogger(""), registry.getLogger("UNKNOWN"));
+    EXPECT_EQ(registry.getLogger("")->name(), "UNKNOWN");
+    EXPECT_NE(registry.getLogger("dpx"), &dpx);
+    LoggerUtil* util = registry.getLogger("DPXUtil");
+    EXPECT_EQ(registry.getLogger("DPXUtil"), util);
+    util->setName("");
+    util->log(1, LogItem(textValue("filesystem>>ForceCopyFile")));
+    EXPECT_EQ(sink->lines(), (std::vector<CapturedLine>{{1, "", "filesystem>>ForceCopyFile"}}));
 }
 
 TEST_F(LocalRegistry, HoldsTwoHundredLinesUntilASinkComes)
@@ -61,19 +71,6 @@ TEST_F(LocalRegistry, HoldsTwoHundredLinesUntilASinkComes)
     dpx.log(1, LogItem(textValue("removed")));
     EXPECT_EQ(registry.pendingCount(), 1u);
     EXPECT_EQ(sink->lines().size(), 201u);
-}
-
-TEST_F(LocalRegistry, LooksLoggersUpByExactName)
-{
-    registry.setLogger(sink);
-    EXPECT_EQ(registry.getLogger(""), registry.getLogger("UNKNOWN"));
-    EXPECT_EQ(registry.getLogger("")->name(), "UNKNOWN");
-    EXPECT_NE(registry.getLogger("dpx"), &dpx);
-    LoggerUtil* util = registry.getLogger("DPXUtil");
-    EXPECT_EQ(registry.getLogger("DPXUtil"), util);
-    util->setName("");
-    util->log(1, LogItem(textValue("filesystem>>ForceCopyFile")));
-    EXPECT_EQ(sink->lines(), (std::vector<CapturedLine>{{1, "", "filesystem>>ForceCopyFile"}}));
 }
 
 TEST_F(LocalRegistry, SinksThatLogBackOrThrowAreSafe)

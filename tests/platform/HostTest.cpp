@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-TEST(HostFiles, MappedFilesAndOutputFilesAreRegularFilesAndNothingElse)
+TEST(Host, MappedFilesAndOutputFilesAreRegularFilesAndNothingElseAndPathsJoin)
 {
     test_support::TempFolder folder(u8" \u00e9\u4e2d");
     const test_support::Bytes content(70000, 0x5A);
@@ -108,10 +108,8 @@ TEST(HostFiles, MappedFilesAndOutputFilesAreRegularFilesAndNothingElse)
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"empty", u8"file \u00fc.bin", "late.bin", u8"new \u00fc.bin",
                                                "old.bin", "old.bin.other.kvpack-part", "sub"}));
-}
 
-TEST(HostPaths, FileNamesAndJoins)
-{
+    // File names and joins.
     EXPECT_EQ(platform::fileNameOf("a/b/c.txt"), "c.txt");
     EXPECT_EQ(platform::fileNameOf("c.txt"), "c.txt");
     EXPECT_EQ(platform::fileNameOf("dir/"), "");
@@ -119,3 +117,4 @@ TEST(HostPaths, FileNamesAndJoins)
     EXPECT_EQ(platform::joinPath("dir/", "x"), "dir/x");
     EXPECT_EQ(platform::joinPath("", "x"), "x");
 }
+
