@@ -77,36 +77,22 @@ TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
     EXPECT_EQ(result.installer, built(items));
 }
 
-TEST(KvpackVerify, FoundPastASignatureAndDamageIsCaughtByTheSetupProgramsOwnChecks)
+TEST(KvpackVerify, FoundPastASignatureAndNotWhereTheMagicIsDamaged)
 {
-    // Items, their order and their bodies are read back through the program (KvpackCliTest).
-    const auto good = built();
+    // Items, their order and their bodies are read back through the program (KvpackCliTest);
+    // damage behind the magic meets the setup program's own package checks (its ReadPackage tests).
+    auto installer = built();
     const size_t package = testimages::expectedEnd({});
-    auto signedOne = good;
-    signedOne.insert(signedOne.end(), 2048, 0x30); // a signature behind the package
-    const InstallerReport sound = inspectInstaller(signedOne, true);
-    ASSERT_TRUE(sound.ok()) << sound.problem;
-    EXPECT_TRUE(sound.warnings.empty());
-    EXPECT_EQ(sound.package.magicOffset, package);
-    EXPECT_EQ(sound.directory.Count, sampleItems().size());
-
-    auto flipped = good;
+    auto flipped = installer;
     flipped[package + 1] = 'X'; // the magic
-    EXPECT_NE(inspectInstaller(flipped, true).problem.find("no package"), std::string::npos);
+    EXPECT_THAT(inspectInstaller(flipped, true).problem, HasSubstr("no package"));
 
-    // Cut or damaged anywhere behind the image: a named check fails, nothing crashes.
-    std::mt19937 rng(11);
-    for (int round = 0; round < 300; ++round) {
-        auto damaged = good;
-        const size_t at = package + rng() % (damaged.size() - package);
-        if (round % 2)
-            damaged.resize(at);
-        else
-            damaged[at] ^= uint8_t(1 + rng() % 255);
-        const InstallerReport report = inspectInstaller(damaged, true);
-        EXPECT_FALSE(report.ok()) << round;
-        EXPECT_FALSE(report.problem.empty());
-    }
+    installer.insert(installer.end(), 2048, 0x30); // a signature behind the package
+    const InstallerReport report = inspectInstaller(installer, true);
+    ASSERT_TRUE(report.ok()) << report.problem;
+    EXPECT_TRUE(report.warnings.empty());
+    EXPECT_EQ(report.package.magicOffset, package);
+    EXPECT_EQ(report.directory.Count, sampleItems().size());
 }
 
 TEST(KvpackVerify, HostileContentAndImplausibleLengthsBehindAGoodCrcAreRefusedWithTheFigures)
