@@ -57,7 +57,9 @@ TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
     // An installer is a stub with an earlier package: replaced only when asked to.
     const auto earlier = built({{"old.txt", testimages::bytesOf("old")}});
     const std::pair<const std::vector<uint8_t>*, const char*> refusals[] = {
-        {&withTail, "100 bytes behind its image end"}, {&cut, "beyond its"}, {&pe64, "not a 32-bit"},
+        {&withTail, "100 bytes behind its image end"},
+        {&cut, "beyond its"},
+        {&pe64, "not a 32-bit"},
         {&earlier, "--replace"}};
     for (const auto& [refused, problem] : refusals)
         EXPECT_THAT(buildInstaller(*refused, items, {}).problem, HasSubstr(problem));
@@ -173,4 +175,3 @@ TEST(KvpackBuild, BadNamesAndNamesThatWouldInstallOntoOneFileAreRefusedOrWarnedA
     ASSERT_TRUE(report.ok());
     EXPECT_EQ(report.warnings.size(), 1u);
 }
-

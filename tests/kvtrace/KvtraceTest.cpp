@@ -111,7 +111,8 @@ TEST(Kvtrace, AnyFileNameAndCutFilesAreGoodDamagedAndOtherFilesFailAfterWhatCanB
     TempFolder dir(u8" tr\u00e0ce \u4e2d\u6587");
     const TestFile ring = sampleRing();
     const uint32_t write = ring.header().writeOffset;
-    Outcome run = runKvtrace({"info", dir.write("cut.kvl", {ring.bytes.begin(), ring.bytes.begin() + write})});
+    Outcome run =
+        runKvtrace({"info", dir.write("cut.kvl", {ring.bytes.begin(), ring.bytes.begin() + write})});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("file size:          " + std::to_string(write) +
                                    " bytes, header says 4096\nrecords:            4\n"));
@@ -234,4 +235,3 @@ TEST(Kvtrace, NothingFromARecordReachesTheTerminalRaw)
         EXPECT_EQ(json, c.json);
     }
 }
-

@@ -92,4 +92,3 @@ TEST(FileMapping, CursorRulesOverABufferAndAFileAndEmptyAndUnopenableFiles)
     EXPECT_TRUE(none.open(L"x"));
     EXPECT_EQ(none.view(), nullptr);
 }
-

@@ -16,6 +16,7 @@
 #include <iterator>
 
 using namespace peimage;
+using platform::wideToUtf8;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -26,11 +27,6 @@ Bytes readImage(const std::string& name)
 {
     std::ifstream in(kImages + "/" + name, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string utf8(const std::wstring& text)
-{
-    return platform::wideToUtf8(text);
 }
 
 // The records written straight to the trace, as "level:text", while one object lives.
@@ -79,15 +75,16 @@ TEST(Win6432PE, TestImagesOfBothWidthsAMissingFileAndAnEmptyPath)
                   std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") + e.machine +
                                            ", mOriginFile=" + rlxutil::maskedValue(path)});
         for (const auto& [key, value] : e.strings)
-            EXPECT_EQ(utf8(reader.getVersionString(platform::utf8ToWide(key))), value)
+            EXPECT_EQ(wideToUtf8(reader.getVersionString(platform::utf8ToWide(key))), value)
                 << e.image << " " << key;
         EXPECT_TRUE(traces.lines.empty());
 
         // Directory order: the named type first, then numbered types ascending.
         std::string walk;
         EXPECT_TRUE(reader.enumResources([&](ResourceItem* item) {
-            walk += utf8(item->name) + " " + std::to_string(item->type) + "/" + std::to_string(item->nameId) +
-                    "/" + std::to_string(item->language) + (item->level == 3 ? " " : " wrong level ");
+            walk += wideToUtf8(item->name) + " " + std::to_string(item->type) + "/" +
+                    std::to_string(item->nameId) + "/" + std::to_string(item->language) +
+                    (item->level == 3 ? " " : " wrong level ");
             return 1;
         }));
         EXPECT_EQ(walk, std::string("SAMPLE 0/0/1033 RT_RCDATA 10/7/1033 ") + e.lastLanguages + " ");
@@ -205,7 +202,7 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
         TraceCapture traces;
         CWin6432PE reader(BufferMapping::maker(image.data(), image.size()));
         EXPECT_EQ(reader.open(L"x.exe"), c.opens) << c.what;
-        EXPECT_EQ(utf8(reader.getFileVersion()), c.version) << c.what;
+        EXPECT_EQ(wideToUtf8(reader.getFileVersion()), c.version) << c.what;
         EXPECT_EQ(capture.texts(), c.lines) << c.what;
         EXPECT_EQ(traces.lines, c.traces) << c.what;
     }
@@ -224,4 +221,3 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
     EXPECT_EQ(first.substr(0, 6), L"SAMPLE");
     EXPECT_EQ(first.size(), 255u);
 }
-

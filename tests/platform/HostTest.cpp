@@ -117,4 +117,3 @@ TEST(Host, MappedFilesAndOutputFilesAreRegularFilesAndNothingElseAndPathsJoin)
     EXPECT_EQ(platform::joinPath("dir/", "x"), "dir/x");
     EXPECT_EQ(platform::joinPath("", "x"), "x");
 }
-

@@ -101,7 +101,8 @@ TEST(TraceReader, CutFilesBadRecordsAndHeaderFieldsPointingAnywhere)
     // Cut inside the records: damaged, and what lies before the cut is still read. A file of
     // nothing but its header is what a process leaves that wrote no record. (kvtrace's tests read
     // a file cut at its write offset.)
-    c = readAll(std::vector<uint8_t>(file.bytes.begin(), file.bytes.begin() + file.header().writeOffset - 30));
+    c = readAll(
+        std::vector<uint8_t>(file.bytes.begin(), file.bytes.begin() + file.header().writeOffset - 30));
     EXPECT_TRUE(c.result.damaged());
     EXPECT_EQ(c.records.size(), 1u);
     const TestFile empty(4096);

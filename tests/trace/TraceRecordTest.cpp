@@ -123,27 +123,23 @@ TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
                   {std::string(100, 'm') + "@" + std::string(26, 'n'), "", "x", std::string(100, 'n')}}));
 }
 
-namespace {
-std::vector<std::string> gDirect;
-void captureDirect(uint32_t level, std::string_view module, std::string_view text)
-{
-    gDirect.push_back(std::to_string(level) + "|" + std::string(module) + "|" + std::string(text));
-}
-} // namespace
-
 TEST(DirectTrace, GoesToTheInstalledWriterOnlyAndIsCutAt2047Bytes)
 {
+    static std::vector<std::string> direct;
+    const trace::DirectWriter capture = [](uint32_t level, std::string_view module, std::string_view text) {
+        direct.push_back(std::to_string(level) + "|" + std::string(module) + "|" + std::string(text));
+    };
     trace::traceFormatted("%s", "before any writer");
-    EXPECT_EQ(trace::setDirectWriter(captureDirect), nullptr);
+    EXPECT_EQ(trace::setDirectWriter(capture), nullptr);
     trace::traceFormatted("%s", "Invalid Signature");
     trace::traceFormattedDpx("%s", "Argument: /r 100%");
     trace::traceFormatted("%s", std::string(3000, 'x').c_str());
     // Only %s and %% are read; the cut also holds for the format's own text.
     trace::traceFormatted("100%% [%s]", "a%sb");
     trace::traceFormatted((std::string(2046, 'y') + "%s").c_str(), "zz");
-    EXPECT_EQ(trace::setDirectWriter(nullptr), &captureDirect);
+    EXPECT_EQ(trace::setDirectWriter(nullptr), capture);
     trace::traceFormatted("%s", "after");
-    EXPECT_EQ(gDirect, (std::vector<std::string>{"8||Invalid Signature", "2|DPX|Argument: /r 100%",
-                                                 "8||" + std::string(2047, 'x'), "8||100% [a%sb]",
-                                                 "8||" + std::string(2046, 'y') + "z"}));
+    EXPECT_EQ(direct, (std::vector<std::string>{"8||Invalid Signature", "2|DPX|Argument: /r 100%",
+                                                "8||" + std::string(2047, 'x'), "8||100% [a%sb]",
+                                                "8||" + std::string(2046, 'y') + "z"}));
 }
