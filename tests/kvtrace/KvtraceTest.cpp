@@ -51,7 +51,7 @@ TestFile sampleRing()
 
 } // namespace
 
-TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonAndFiltersCombine)
+TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonFiltersCombineAndUsageErrorsAreNamed)
 {
     TestFile ring = sampleRing();
     TempFolder dir;
@@ -104,6 +104,20 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonAndFiltersCombine)
     run = runKvtrace({"dump", "--json", unfinished});
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "{\"seq\":1,\"incomplete\":true,\"offset\":48}");
     EXPECT_EQ(runKvtrace({"dump", "--level", "1", unfinished}).out.find("#1 "), std::string::npos);
+
+    // Each command line split at its blanks.
+    for (const std::string line : {"", "frobnicate", "dump", "dump a b", "dump --level high a", "dump --pid",
+                                   "dump --colour a", "info -x a", "--help", "dump --help", "info --help"}) {
+        std::istringstream words(line);
+        run = runKvtrace({std::istream_iterator<std::string>(words), {}});
+        if (line.find("--help") != std::string::npos) {
+            EXPECT_EQ(run.status, 0) << line;
+            EXPECT_EQ(run.out.rfind("Usage: kvtrace", 0), 0u) << run.out;
+        } else {
+            EXPECT_EQ(run.status, 2) << line;
+            EXPECT_NE(run.err.find("Try 'kvtrace --help'."), std::string::npos) << line;
+        }
+    }
 }
 
 TEST(Kvtrace, AnyFileNameAndCutFilesAreGoodDamagedAndOtherFilesFailAfterWhatCanBeRead)
@@ -173,23 +187,6 @@ TEST(Kvtrace, AnyFileNameAndCutFilesAreGoodDamagedAndOtherFilesFailAfterWhatCanB
             EXPECT_EQ(run.status, 1) << c.name;
             EXPECT_EQ(run.err, "kvtrace: " + dir.utf8(c.name) + ": " + c.problem + "\n");
         }
-}
-
-TEST(Kvtrace, UsageErrorsAndHelp)
-{
-    // Each command line split at its blanks.
-    for (const std::string line : {"", "frobnicate", "dump", "dump a b", "dump --level high a", "dump --pid",
-                                   "dump --colour a", "info -x a", "--help", "dump --help", "info --help"}) {
-        std::istringstream words(line);
-        const Outcome run = runKvtrace({std::istream_iterator<std::string>(words), {}});
-        if (line.find("--help") != std::string::npos) {
-            EXPECT_EQ(run.status, 0) << line;
-            EXPECT_EQ(run.out.rfind("Usage: kvtrace", 0), 0u) << run.out;
-        } else {
-            EXPECT_EQ(run.status, 2) << line;
-            EXPECT_NE(run.err.find("Try 'kvtrace --help'."), std::string::npos) << line;
-        }
-    }
 }
 
 TEST(Kvtrace, NothingFromARecordReachesTheTerminalRaw)

@@ -13,7 +13,7 @@ using namespace trace;
 using trace_test::readAll;
 using trace_test::TestFile;
 
-TEST(TraceHeader, NewHeaderBytesAreExactAndForeignOrUnfinishedHeadersAreNeverWritten)
+TEST(TraceHeader, NewHeaderAndViewBlockBytesAreExactAndForeignOrUnfinishedHeadersAreNeverWritten)
 {
     std::vector<uint8_t> bytes(1 << 20, 0xCC);
     ASSERT_TRUE(createTraceHeader(bytes.data(), 1 << 20, 0xA1B2C3D4));
@@ -37,12 +37,9 @@ TEST(TraceHeader, NewHeaderBytesAreExactAndForeignOrUnfinishedHeadersAreNeverWri
         EXPECT_EQ(file.write("x"), TraceWriteResult::NotUsable) << offset;
         EXPECT_EQ(file.bytes, before);
     }
-}
 
-// The per-process view block holds the same bytes whichever width wrote it, and its first 8 bytes
-// stay the two 32-bit values (address, users) that 32-bit modules read.
-TEST(ViewBlock, BytesDoNotDependOnTheWritersWidth)
-{
+    // The per-process view block holds the same bytes whichever width wrote it, and its first 8
+    // bytes stay the two 32-bit values (address, users) that 32-bit modules read.
     struct Case {
         ViewBlock value;
         std::array<uint8_t, 12> bytes;

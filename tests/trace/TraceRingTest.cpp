@@ -24,7 +24,7 @@ std::string textFor(uint32_t sequence, size_t length)
 
 } // namespace
 
-TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
+TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecordsAndOneLargerThanTheRingDropsNothing)
 {
     std::mt19937 rng(20261205);
     for (int run = 0; run < 60; ++run) {
@@ -82,10 +82,8 @@ TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
                 << "the newest record was lost";
         }
     }
-}
 
-TEST(TraceRing, RecordLargerThanTheRingFailsWithoutDroppingAnything)
-{
+    // A record larger than the ring fails without dropping anything.
     TestFile file(1024);
     ASSERT_EQ(file.write("keep me"), TraceWriteResult::Written);
     const std::vector<uint8_t> before = file.bytes;
