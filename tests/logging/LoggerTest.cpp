@@ -22,6 +22,53 @@ struct LocalRegistry : ::testing::Test {
     LoggerUtil& dpx = *registry.getLogger("DPX");
 };
 
+// Threads log while setUp runs and 100 lines more after it. Each thread's lines must then arrive
+// once each, in order, its last line included; with allArrived none may be missing.
+template <class SetUp>
+void expectThreadLinesInOrder(LoggerRegistry& registry, CaptureSink& sink, bool allArrived, SetUp setUp)
+{
+    constexpr int kThreads = 4;
+    std::vector<int> logged(kThreads, 0), next(kThreads, 0);
+    std::atomic<bool> setUpDone{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int after = 0; logged[t] < 2000 || after < 100; ++logged[t]) {
+                registry.getLogger("T" + std::to_string(t))
+                    ->log(1, LogItem(intValue(t), "thread"), LogItem(intValue(logged[t]), "n"));
+                after += setUpDone.load() ? 1 : 0;
+            }
+        });
+    }
+    setUp();
+    setUpDone.store(true);
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const std::string& line : sink.texts()) {
+        int t = -1, n = -1;
+        ASSERT_EQ(std::sscanf(line.c_str(), "thread=%d, n=%d", &t, &n), 2) << line;
+        ASSERT_TRUE(t >= 0 && t < kThreads && n >= next[t] && (!allArrived || n == next[t])) << line;
+        next[t] = n + 1;
+    }
+    EXPECT_EQ(next, logged);
+}
+
+// Built before the process registry, so destroyed after it: checks that logging then does nothing.
+struct AfterShutdownCheck {
+    std::shared_ptr<CaptureSink> sink; // set only where the test below ran
+    ~AfterShutdownCheck()
+    {
+        LoggerUtil* logger = getLogger("DPX");
+        logger->log(1, LogItem(textValue("too late")));
+        logger->logRaw(1, "too late");
+        if (sink && (!loggingShutDown() || logger != getLogger("other") || !logger->name().empty() ||
+                     sink->lines().size() != 1)) {
+            std::fputs("logging went on after shutdown\n", stderr);
+            std::_Exit(1);
+        }
+    }
+} gAfterShutdown;
+
 } // namespace
 
 TEST_F(LocalRegistry, ComposesAndCutsLinesAndLooksLoggersUpByExactName)
@@ -97,41 +144,6 @@ TEST_F(LocalRegistry, SinksThatLogBackOrThrowAreSafe)
     EXPECT_EQ(unruly->texts(), (std::vector<std::string>{"first", "echo", "second", "third"}));
 }
 
-namespace {
-
-// Threads log while setUp runs and 100 lines more after it. Each thread's lines must then arrive
-// once each, in order, its last line included; with allArrived none may be missing.
-template <class SetUp>
-void expectThreadLinesInOrder(LoggerRegistry& registry, CaptureSink& sink, bool allArrived, SetUp setUp)
-{
-    constexpr int kThreads = 4;
-    std::vector<int> logged(kThreads, 0), next(kThreads, 0);
-    std::atomic<bool> setUpDone{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int after = 0; logged[t] < 2000 || after < 100; ++logged[t]) {
-                registry.getLogger("T" + std::to_string(t))
-                    ->log(1, LogItem(intValue(t), "thread"), LogItem(intValue(logged[t]), "n"));
-                after += setUpDone.load() ? 1 : 0;
-            }
-        });
-    }
-    setUp();
-    setUpDone.store(true);
-    for (std::thread& thread : threads)
-        thread.join();
-    for (const std::string& line : sink.texts()) {
-        int t = -1, n = -1;
-        ASSERT_EQ(std::sscanf(line.c_str(), "thread=%d, n=%d", &t, &n), 2) << line;
-        ASSERT_TRUE(t >= 0 && t < kThreads && n >= next[t] && (!allArrived || n == next[t])) << line;
-        next[t] = n + 1;
-    }
-    EXPECT_EQ(next, logged);
-}
-
-} // namespace
-
 TEST_F(LocalRegistry, ThreadsLoseNothingIntoASinkAndNothingDoublesOrReordersWhileItChanges)
 {
     registry.setLogger(sink);
@@ -165,26 +177,6 @@ TEST(ValueMakers, ConvertMaskAndFormat)
     EXPECT_EQ(LogItem("secret", "pw", 1).value(), "sec***");
     EXPECT_EQ(LogItem(std::string(130, 's'), "pw", 1).value(), "sss***(127)***");
 }
-
-namespace {
-
-// Built before the process registry, so destroyed after it: checks that logging then does nothing.
-struct AfterShutdownCheck {
-    std::shared_ptr<CaptureSink> sink; // set only where the test below ran
-    ~AfterShutdownCheck()
-    {
-        LoggerUtil* logger = getLogger("DPX");
-        logger->log(1, LogItem(textValue("too late")));
-        logger->logRaw(1, "too late");
-        if (sink && (!loggingShutDown() || logger != getLogger("other") || !logger->name().empty() ||
-                     sink->lines().size() != 1)) {
-            std::fputs("logging went on after shutdown\n", stderr);
-            std::_Exit(1);
-        }
-    }
-} gAfterShutdown;
-
-} // namespace
 
 TEST(ProcessRegistry, NothingIsLoggedAfterShutdown)
 {
