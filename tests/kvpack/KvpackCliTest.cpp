@@ -221,9 +221,8 @@ TEST_F(KvpackCli, RefusedInputsGetOneExactLineAndNoOutput)
         EXPECT_EQ(run.status, 1) << c.args;
         EXPECT_EQ(run.err, c.err) << c.args;
     }
-    EXPECT_FALSE(exists("x"));
-    EXPECT_FALSE(exists("x.exe"));
-    EXPECT_FALSE(exists("out"));
+    for (const char* output : {"x", "x.exe", "out"})
+        EXPECT_FALSE(exists(output)) << output;
     EXPECT_TRUE(leftovers().empty());
 }
 

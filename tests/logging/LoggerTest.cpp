@@ -170,8 +170,7 @@ TEST(ValueMakers, ConvertMaskAndFormat)
     EXPECT_EQ(maskedValue(static_cast<const char*>(nullptr)), "");
     EXPECT_EQ(maskedValue(L"C:\\Users\\B\u00f6b\\AppData"), "C:\\Users\\****\\AppData");
     EXPECT_EQ(maskedValue("token=abcdef"), "token=abc***");
-    EXPECT_EQ(utf8Value(L"C:\\Users\\B\u00f6b"), "C:\\Users\\B\xC3\xB6"
-                                                 "b");
+    EXPECT_EQ(utf8Value(L"C:\\Users\\B\u00f6b"), u8"C:\\Users\\B\u00f6b");
     // A lone surrogate becomes U+FFFD, as the system converter makes it.
     EXPECT_EQ(StringUtil::unicodetoUtf8(std::wstring{wchar_t(0xD800), L'x'}), "\xEF\xBF\xBDx");
     EXPECT_EQ(LogItem("secret", "pw", 1).value(), "sec***");
