@@ -161,7 +161,7 @@ TEST_F(LocalRegistry, ThreadsLoseNothingIntoASinkAndNothingDoublesOrReordersWhil
     });
 }
 
-TEST(ValueMakers, ConvertMaskAndFormat)
+TEST(ValueMakers, ConvertMaskAndFormatAndNothingIsLoggedAfterShutdown)
 {
     EXPECT_EQ(textValue(nullptr), "");
     EXPECT_EQ(intValue(INT32_MIN), "-2147483648");
@@ -175,12 +175,10 @@ TEST(ValueMakers, ConvertMaskAndFormat)
     EXPECT_EQ(StringUtil::unicodetoUtf8(std::wstring{wchar_t(0xD800), L'x'}), "\xEF\xBF\xBDx");
     EXPECT_EQ(LogItem("secret", "pw", 1).value(), "sec***");
     EXPECT_EQ(LogItem(std::string(130, 's'), "pw", 1).value(), "sss***(127)***");
-}
 
-TEST(ProcessRegistry, NothingIsLoggedAfterShutdown)
-{
     gAfterShutdown.sink = std::make_shared<CaptureSink>();
     getLogger("DPX")->setLogger(gAfterShutdown.sink);
     getLogger("DPX")->log(1, LogItem(textValue("in time")));
     EXPECT_EQ(gAfterShutdown.sink->texts(), std::vector<std::string>{"in time"});
 }
+

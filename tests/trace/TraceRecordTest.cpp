@@ -83,7 +83,7 @@ TEST(TraceRecord, EightBitRecordBytesAreExactAndSequenceSkipsZeroOnOverflow)
     EXPECT_EQ(sequences, (std::vector<uint32_t>{4294967295u, 1, 2}));
 }
 
-TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
+TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimitsAsDirectTracesAre)
 {
     TestFile file(1 << 16);
     const std::u16string m100(100, u'm'), n100(100, u'n');
@@ -118,10 +118,8 @@ TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
                   {"DPX@rec", "cat", "hi", "rec"},
                   {"DPX", "", std::string(2047, 't'), ""},
                   {std::string(100, 'm') + "@" + std::string(26, 'n'), "", "x", std::string(100, 'n')}}));
-}
 
-TEST(DirectTrace, GoesToTheInstalledWriterOnlyAndIsCutAt2047Bytes)
-{
+    // Direct traces go to the installed writer only and are cut at 2047 bytes.
     static std::vector<std::string> direct;
     const trace::DirectWriter capture = [](uint32_t level, std::string_view module, std::string_view text) {
         direct.push_back(std::to_string(level) + "|" + std::string(module) + "|" + std::string(text));
@@ -140,3 +138,4 @@ TEST(DirectTrace, GoesToTheInstalledWriterOnlyAndIsCutAt2047Bytes)
                                                 "8||" + std::string(2047, 'x'), "8||100% [a%sb]",
                                                 "8||" + std::string(2046, 'y') + "z"}));
 }
+
