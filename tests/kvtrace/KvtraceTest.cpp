@@ -50,7 +50,7 @@ TestFile sampleRing()
 
 } // namespace
 
-TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonFiltersCombineAndUsageErrorsAreNamed)
+TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonNeverRawFiltersCombineAndUsageErrorsAreNamed)
 {
     TestFile ring = sampleRing();
     TempFolder dir;
@@ -116,6 +116,43 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonFiltersCombineAndUsageError
             EXPECT_EQ(run.status, 2) << line;
             EXPECT_NE(run.err.find("Try 'kvtrace --help'."), std::string::npos) << line;
         }
+    }
+
+    // A module that would clear the screen and forge a line, an OSC title in the text, and a C1
+    // control (NEL, U+0085, from the Latin-1 byte 0x85).
+    TestFile f(4096);
+    f.write(TraceStrings8{"A\x1b[2J\nB", "cat\x7f", "x\x1b]0;pwned\x07 y\x85z\n", "n\r"});
+    const std::string hostile = dir.write("hostile.kvl", f.bytes);
+    run = runKvtrace({"dump", hostile});
+    EXPECT_EQ(run.out, "2026-12-05 09:07:03.005 L2 pid=100 tid=7 #1 A\\x1b[2J\\nB@n\\r: "
+                       "x\\x1b]0;pwned\\x07 y\\u0085z\n");
+    run = runKvtrace({"dump", "--json", hostile});
+    EXPECT_EQ(run.out,
+              "{\"seq\":1,\"time\":\"2026-12-05T09:07:03.005Z\",\"pid\":100,\"tid\":7,\"level\":2,"
+              "\"module\":\"A\\u001b[2J\\nB@n\\r\",\"category\":\"cat\\u007f\",\"text\":\"x\\u001b]0;"
+              "pwned\\u0007 y\\u0085z\\n\",\"name\":\"n\\r\"}\n");
+
+    // The same escaping over the lines made from file contents, case by case.
+    struct Case {
+        std::string in, text, json;
+    } const cases[] = {
+        {"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
+         "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td", "a\\nb\\rc\\td"},
+        {std::string("nul\0cut", 7), "nul\\x00cut", "nul\\u0000cut"},
+        {"esc\x1b[2J del\x7f", "esc\\x1b[2J del\\x7f", "esc\\u001b[2J del\\u007f"},
+        {"c1 \xC2\x80 \xC2\x9B \xC2\x9F \xC2\xA0", "c1 \\u0080 \\u009b \\u009f \xC2\xA0",
+         "c1 \\u0080 \\u009b \\u009f \xC2\xA0"},
+        {"raw \x9B \xE9t\xE9 \xC0\xAF \xED\xA0\x80 cut\xE4\xB8",
+         "raw \\x9b \\xe9t\\xe9 \\xc0\\xaf \\xed\\xa0\\x80 cut\\xe4\\xb8",
+         "raw \\ufffd \\ufffdt\\ufffd \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd cut\\ufffd\\ufffd"},
+        {"quote\" back\\", "quote\" back\\", "quote\\\" back\\\\"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cli::printable(c.in), c.text);
+        std::string json;
+        cli::appendJsonEscaped(json, c.in);
+        EXPECT_EQ(json, c.json);
     }
 }
 
@@ -186,46 +223,4 @@ TEST(Kvtrace, AnyFileNameAndCutFilesAreGoodDamagedAndOtherFilesFailAfterWhatCanB
             EXPECT_EQ(run.status, 1) << c.name;
             EXPECT_EQ(run.err, "kvtrace: " + dir.utf8(c.name) + ": " + c.problem + "\n");
         }
-}
-
-TEST(Kvtrace, NothingFromARecordReachesTheTerminalRaw)
-{
-    // A module that would clear the screen and forge a line, an OSC title in the text, and a C1
-    // control (NEL, U+0085, from the Latin-1 byte 0x85).
-    TestFile f(4096);
-    f.write(TraceStrings8{"A\x1b[2J\nB", "cat\x7f", "x\x1b]0;pwned\x07 y\x85z\n", "n\r"});
-    TempFolder dir;
-    const std::string path = dir.write("a.kvl", f.bytes);
-
-    Outcome run = runKvtrace({"dump", path});
-    EXPECT_EQ(run.out, "2026-12-05 09:07:03.005 L2 pid=100 tid=7 #1 A\\x1b[2J\\nB@n\\r: "
-                       "x\\x1b]0;pwned\\x07 y\\u0085z\n");
-    run = runKvtrace({"dump", "--json", path});
-    EXPECT_EQ(run.out,
-              "{\"seq\":1,\"time\":\"2026-12-05T09:07:03.005Z\",\"pid\":100,\"tid\":7,\"level\":2,"
-              "\"module\":\"A\\u001b[2J\\nB@n\\r\",\"category\":\"cat\\u007f\",\"text\":\"x\\u001b]0;"
-              "pwned\\u0007 y\\u0085z\\n\",\"name\":\"n\\r\"}\n");
-
-    // The same escaping over the lines made from file contents, case by case.
-    struct Case {
-        std::string in, text, json;
-    } const cases[] = {
-        {"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
-         "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
-        {"a\nb\rc\td", "a\\nb\\rc\\td", "a\\nb\\rc\\td"},
-        {std::string("nul\0cut", 7), "nul\\x00cut", "nul\\u0000cut"},
-        {"esc\x1b[2J del\x7f", "esc\\x1b[2J del\\x7f", "esc\\u001b[2J del\\u007f"},
-        {"c1 \xC2\x80 \xC2\x9B \xC2\x9F \xC2\xA0", "c1 \\u0080 \\u009b \\u009f \xC2\xA0",
-         "c1 \\u0080 \\u009b \\u009f \xC2\xA0"},
-        {"raw \x9B \xE9t\xE9 \xC0\xAF \xED\xA0\x80 cut\xE4\xB8",
-         "raw \\x9b \\xe9t\\xe9 \\xc0\\xaf \\xed\\xa0\\x80 cut\\xe4\\xb8",
-         "raw \\ufffd \\ufffdt\\ufffd \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd cut\\ufffd\\ufffd"},
-        {"quote\" back\\", "quote\" back\\", "quote\\\" back\\\\"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(cli::printable(c.in), c.text);
-        std::string json;
-        cli::appendJsonEscaped(json, c.in);
-        EXPECT_EQ(json, c.json);
-    }
 }

@@ -181,4 +181,3 @@ TEST(ValueMakers, ConvertMaskAndFormatAndNothingIsLoggedAfterShutdown)
     getLogger("DPX")->log(1, LogItem(textValue("in time")));
     EXPECT_EQ(gAfterShutdown.sink->texts(), std::vector<std::string>{"in time"});
 }
-

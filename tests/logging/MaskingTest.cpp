@@ -116,4 +116,3 @@ TEST(Masking, DocumentedRulesAddMaskRangesAndTheReferenceOnRandomTexts)
     }
     EXPECT_TRUE(capture.texts().empty());
 }
-

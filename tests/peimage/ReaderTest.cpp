@@ -42,71 +42,7 @@ struct TraceCapture {
 
 } // namespace
 
-TEST(Win6432PE, TestImagesOfBothWidthsAMissingFileAndAnEmptyPath)
-{
-    struct Expect {
-        const char* image;
-        const char* machine;
-        std::vector<std::pair<const char*, const char*>> strings;
-        const char* lastLanguages;
-    };
-    // Machines and fixed versions of these images: the file version and kvpack item tests.
-    // clang-format off
-    const Expect images[] = {
-        // "Empty" has an empty value: the key after it must still be found.
-        {"version32.dll", "I386",
-         {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"}, {"Empty", ""},
-          {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Company", ""}, {"CompanyNameX", ""}},
-         "RT_VERSION 16/1/1033"},
-        // Two languages: only the first in directory order (German) counts.
-        {"version64.dll", "AMD64",
-         {{"CompanyName", "Kavari Testbilder"},
-          {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
-         "RT_VERSION 16/1/1031 RT_VERSION 16/1/1033"},
-    };
-    // clang-format on
-    for (const auto& e : images) {
-        const std::wstring path = platform::utf8ToWide(kImages + "/" + e.image);
-        rlxutil::ScopedCaptureSink capture;
-        TraceCapture traces;
-        CWin6432PE reader(HostFileMapping::make);
-        ASSERT_TRUE(reader.open(path)) << e.image;
-        EXPECT_EQ(capture.texts(),
-                  std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") + e.machine +
-                                           ", mOriginFile=" + rlxutil::maskedValue(path)});
-        for (const auto& [key, value] : e.strings)
-            EXPECT_EQ(wideToUtf8(reader.getVersionString(platform::utf8ToWide(key))), value)
-                << e.image << " " << key;
-        EXPECT_TRUE(traces.lines.empty());
-
-        // Directory order: the named type first, then numbered types ascending.
-        std::string walk;
-        EXPECT_TRUE(reader.enumResources([&](ResourceItem* item) {
-            walk += wideToUtf8(item->name) + " " + std::to_string(item->type) + "/" +
-                    std::to_string(item->nameId) + "/" + std::to_string(item->language) +
-                    (item->level == 3 ? " " : " wrong level ");
-            return 1;
-        }));
-        EXPECT_EQ(walk, std::string("SAMPLE 0/0/1033 RT_RCDATA 10/7/1033 ") + e.lastLanguages + " ");
-        EXPECT_TRUE(reader.close());
-        EXPECT_EQ(reader.getFileVersion(), L"");
-    }
-
-    test_support::TempFolder folder;
-    const std::wstring missing = folder.wide("missing.dll");
-    rlxutil::ScopedCaptureSink capture;
-    CWin6432PE reader(HostFileMapping::make);
-    EXPECT_FALSE(reader.open(L""));
-    EXPECT_TRUE(capture.texts().empty());
-    EXPECT_FALSE(reader.open(missing));
-    const std::string masked = rlxutil::maskedValue(missing);
-    EXPECT_EQ(capture.lines(), (std::vector<rlxutil::CapturedLine>{
-                                   {1, "DPXUtil", "HostFileMapping::open, problem=no such file"},
-                                   {3, "DPXUtil", "CWin6432PE>>open failed, mOriginFile=" + masked},
-                                   {2, "DPXUtil", "CWin6432PE>>open failed, filename=" + masked}}));
-}
-
-TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
+TEST(Win6432PE, PatchedAndWholeTestImagesAndMissingFilesOpenOrFailWithTheirLines)
 {
     // Where things are in the 32-bit test image, as its own headers say.
     const Bytes sound = readImage("version32.dll");
@@ -211,13 +147,74 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
     Bytes longName = sound;
     platform::store16(longName.data() + sampleName, 300);
     ASSERT_LE(sampleName + 2 + 600u, longName.size());
-    CWin6432PE reader(BufferMapping::maker(longName.data(), longName.size()));
-    ASSERT_TRUE(reader.open(L"x.exe"));
+    CWin6432PE cutName(BufferMapping::maker(longName.data(), longName.size()));
+    ASSERT_TRUE(cutName.open(L"x.exe"));
     std::wstring first;
-    reader.enumResources([&](ResourceItem* item) {
+    cutName.enumResources([&](ResourceItem* item) {
         first = item->name;
         return 0;
     });
     EXPECT_EQ(first.substr(0, 6), L"SAMPLE");
     EXPECT_EQ(first.size(), 255u);
+
+    struct Expect {
+        const char* image;
+        const char* machine;
+        std::vector<std::pair<const char*, const char*>> strings;
+        const char* lastLanguages;
+    };
+    // Machines and fixed versions of these images: the file version and kvpack item tests.
+    // clang-format off
+    const Expect images[] = {
+        // "Empty" has an empty value: the key after it must still be found.
+        {"version32.dll", "I386",
+         {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"}, {"Empty", ""},
+          {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Company", ""}, {"CompanyNameX", ""}},
+         "RT_VERSION 16/1/1033"},
+        // Two languages: only the first in directory order (German) counts.
+        {"version64.dll", "AMD64",
+         {{"CompanyName", "Kavari Testbilder"},
+          {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
+         "RT_VERSION 16/1/1031 RT_VERSION 16/1/1033"},
+    };
+    // clang-format on
+    for (const auto& e : images) {
+        const std::wstring path = platform::utf8ToWide(kImages + "/" + e.image);
+        rlxutil::ScopedCaptureSink capture;
+        TraceCapture traces;
+        CWin6432PE reader(HostFileMapping::make);
+        ASSERT_TRUE(reader.open(path)) << e.image;
+        EXPECT_EQ(capture.texts(),
+                  std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") + e.machine +
+                                           ", mOriginFile=" + rlxutil::maskedValue(path)});
+        for (const auto& [key, value] : e.strings)
+            EXPECT_EQ(wideToUtf8(reader.getVersionString(platform::utf8ToWide(key))), value)
+                << e.image << " " << key;
+        EXPECT_TRUE(traces.lines.empty());
+
+        // Directory order: the named type first, then numbered types ascending.
+        std::string walk;
+        EXPECT_TRUE(reader.enumResources([&](ResourceItem* item) {
+            walk += wideToUtf8(item->name) + " " + std::to_string(item->type) + "/" +
+                    std::to_string(item->nameId) + "/" + std::to_string(item->language) +
+                    (item->level == 3 ? " " : " wrong level ");
+            return 1;
+        }));
+        EXPECT_EQ(walk, std::string("SAMPLE 0/0/1033 RT_RCDATA 10/7/1033 ") + e.lastLanguages + " ");
+        EXPECT_TRUE(reader.close());
+        EXPECT_EQ(reader.getFileVersion(), L"");
+    }
+
+    test_support::TempFolder folder;
+    const std::wstring missing = folder.wide("missing.dll");
+    rlxutil::ScopedCaptureSink capture;
+    CWin6432PE reader(HostFileMapping::make);
+    EXPECT_FALSE(reader.open(L""));
+    EXPECT_TRUE(capture.texts().empty());
+    EXPECT_FALSE(reader.open(missing));
+    const std::string masked = rlxutil::maskedValue(missing);
+    EXPECT_EQ(capture.lines(), (std::vector<rlxutil::CapturedLine>{
+                                   {1, "DPXUtil", "HostFileMapping::open, problem=no such file"},
+                                   {3, "DPXUtil", "CWin6432PE>>open failed, mOriginFile=" + masked},
+                                   {2, "DPXUtil", "CWin6432PE>>open failed, filename=" + masked}}));
 }

@@ -138,4 +138,3 @@ TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimitsAsDirectTracesAre)
                                                 "8||" + std::string(2047, 'x'), "8||100% [a%sb]",
                                                 "8||" + std::string(2046, 'y') + "z"}));
 }
-
