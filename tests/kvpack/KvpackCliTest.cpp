@@ -82,7 +82,7 @@ std::string crcText(const std::vector<uint8_t>& bytes)
 
 } // namespace
 
-TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
+TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileNameByTheRulesAReleaseEngineerExpects)
 {
     // Several scripts, spaces, and bytes that are not UTF-8: each is the name of the file opened.
     const char* const names[] = {"plain", "caf\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x90\x8D",
@@ -129,6 +129,49 @@ TEST_F(KvpackCli, BuildListVerifyExtractAndCodecRoundTripUnderAnyFileName)
     EXPECT_EQ(kvpackArgs({"crc", "\xE9t\xE9-missing.txt"}).err,
               "kvpack: \\xe9t\\xe9-missing.txt: no such file\n");
     EXPECT_TRUE(leftovers().empty());
+
+    mFolder.write("stub.exe", testimages::makeImage({}));
+    mFolder.write("item.txt", testimages::bytesOf("item"));
+    mFolder.write("-dash.txt", testimages::bytesOf("dash"));
+    mFolder.write("a=b.txt", testimages::bytesOf("equals"));
+    mFolder.write("empty.txt", {});
+
+    struct Case {
+        const char* items;
+        int status;
+        const char* err; // a part of stderr; empty: none at all
+        const char* listed;
+    } const cases[] = {
+        {"-- -dash.txt", 0, "", "-dash.txt"},
+        {"./a=b.txt", 0, "", "a=b.txt"},
+        {"c.txt=a=b.txt", 0, "", "c.txt"},
+        {"item.txt empty.txt", 0, "warning: item \"empty.txt\": empty.txt is empty", "empty.txt"},
+        {"a:b=item.txt", 1, "plain file name", ""},
+        {"CONOUT$=item.txt", 1, "reserved device name", ""},
+        {"-dash.txt", 2, "unknown option or missing value: -dash.txt", ""},
+    };
+    for (const Case& c : cases) {
+        fs::remove(mDir / "out.exe");
+        const Outcome run = kvpack(std::string("build --stub stub.exe -o out.exe ") + c.items);
+        EXPECT_EQ(run.status, c.status) << c.items << ": " << run.err;
+        if (*c.err == 0)
+            EXPECT_EQ(run.err, "") << c.items;
+        else
+            EXPECT_NE(run.err.find(c.err), std::string::npos) << c.items << ": " << run.err;
+        if (c.status == 0)
+            EXPECT_NE(kvpack("list out.exe").out.find(c.listed), std::string::npos) << c.items;
+        else
+            EXPECT_FALSE(exists("out.exe")) << c.items;
+    }
+    for (const char* usage : {"", "frobnicate", "build -o x", "list", "lzari squeeze a b"})
+        EXPECT_EQ(kvpack(usage).status, 2) << usage;
+    for (const char* help : {"--help", "build --help", "verify -h"}) {
+        const Outcome run = kvpack(help);
+        EXPECT_EQ(run.status, 0) << help;
+        EXPECT_EQ(run.out.rfind("Usage: kvpack", 0), 0u) << help;
+        EXPECT_NE(run.out.find("./a=b.txt"), std::string::npos) << help;
+        EXPECT_NE(run.out.find("'--' ends the options"), std::string::npos) << help;
+    }
 }
 
 TEST_F(KvpackCli, OutputNeverGoesWhereItMustNot)
@@ -226,48 +269,3 @@ TEST_F(KvpackCli, RefusedInputsGetOneExactLineAndNoOutput)
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(KvpackCli, RulesAReleaseEngineerExpects)
-{
-    mFolder.write("stub.exe", testimages::makeImage({}));
-    mFolder.write("item.txt", testimages::bytesOf("item"));
-    mFolder.write("-dash.txt", testimages::bytesOf("dash"));
-    mFolder.write("a=b.txt", testimages::bytesOf("equals"));
-    mFolder.write("empty.txt", {});
-
-    struct Case {
-        const char* items;
-        int status;
-        const char* err; // a part of stderr; empty: none at all
-        const char* listed;
-    } const cases[] = {
-        {"-- -dash.txt", 0, "", "-dash.txt"},
-        {"./a=b.txt", 0, "", "a=b.txt"},
-        {"c.txt=a=b.txt", 0, "", "c.txt"},
-        {"item.txt empty.txt", 0, "warning: item \"empty.txt\": empty.txt is empty", "empty.txt"},
-        {"a:b=item.txt", 1, "plain file name", ""},
-        {"CONOUT$=item.txt", 1, "reserved device name", ""},
-        {"-dash.txt", 2, "unknown option or missing value: -dash.txt", ""},
-    };
-    for (const Case& c : cases) {
-        fs::remove(mDir / "out.exe");
-        const Outcome run = kvpack(std::string("build --stub stub.exe -o out.exe ") + c.items);
-        EXPECT_EQ(run.status, c.status) << c.items << ": " << run.err;
-        if (*c.err == 0)
-            EXPECT_EQ(run.err, "") << c.items;
-        else
-            EXPECT_NE(run.err.find(c.err), std::string::npos) << c.items << ": " << run.err;
-        if (c.status == 0)
-            EXPECT_NE(kvpack("list out.exe").out.find(c.listed), std::string::npos) << c.items;
-        else
-            EXPECT_FALSE(exists("out.exe")) << c.items;
-    }
-    for (const char* usage : {"", "frobnicate", "build -o x", "list", "lzari squeeze a b"})
-        EXPECT_EQ(kvpack(usage).status, 2) << usage;
-    for (const char* help : {"--help", "build --help", "verify -h"}) {
-        const Outcome run = kvpack(help);
-        EXPECT_EQ(run.status, 0) << help;
-        EXPECT_EQ(run.out.rfind("Usage: kvpack", 0), 0u) << help;
-        EXPECT_NE(run.out.find("./a=b.txt"), std::string::npos) << help;
-        EXPECT_NE(run.out.find("'--' ends the options"), std::string::npos) << help;
-    }
-}
