@@ -268,4 +268,3 @@ TEST_F(KvpackCli, RefusedInputsGetOneExactLineAndNoOutput)
         EXPECT_FALSE(exists(output)) << output;
     EXPECT_TRUE(leftovers().empty());
 }
-

@@ -46,9 +46,8 @@ void expectCursorRules(IFileMapping& mapping, const char* what)
     EXPECT_EQ(mapping.seek(1), 0u);
     EXPECT_EQ(mapping.tell(), 0u);
     EXPECT_EQ(mapping.view(), nullptr);
-    EXPECT_EQ(capture.texts(), (std::vector<std::string>{kNotOpened, kNotOpened}));
-    EXPECT_EQ(capture.lines()[0].level, 2);
-    EXPECT_EQ(capture.lines()[0].loggerName, "DPXUtil");
+    const rlxutil::CapturedLine notOpened{2, "DPXUtil", kNotOpened};
+    EXPECT_EQ(capture.lines(), (std::vector<rlxutil::CapturedLine>{notOpened, notOpened}));
 }
 
 } // namespace
