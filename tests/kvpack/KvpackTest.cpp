@@ -17,10 +17,7 @@ using testing::HasSubstr;
 
 namespace {
 
-std::vector<uint8_t> stub()
-{
-    return testimages::makeImage({});
-}
+const auto stub = [] { return testimages::makeImage({}); };
 
 std::vector<PackageItem> sampleItems()
 {
