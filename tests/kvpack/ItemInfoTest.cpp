@@ -24,12 +24,12 @@ std::vector<uint8_t> testImage(const char* name)
 
 TEST(KvpackItemInfo, NamesImagesWithTheirVersions)
 {
-    std::vector<uint8_t> lookalike = testimages::bytesOf("MZ but nothing else");
-    const std::vector<setup::PackageItem> items = {{"extaction.bin", testimages::bytesOf("[general]\r\n")},
-                                                   {"OrvaneKavariStart.exe", testImage("version32.dll")},
-                                                   {"helper64.dll", testImage("version64.dll")},
-                                                   {"lookalike.exe", lookalike},
-                                                   {".", {}}};
+    const std::vector<setup::PackageItem> items = {
+        {"extaction.bin", testimages::bytesOf("[general]\r\n")},
+        {"OrvaneKavariStart.exe", testImage("version32.dll")},
+        {"helper64.dll", testImage("version64.dll")},
+        {"lookalike.exe", testimages::bytesOf("MZ but nothing else")},
+        {".", {}}};
     const BuildResult built = buildInstaller(testimages::makeImage({}), items, {});
     ASSERT_EQ(built.problem, "");
     const InstallerReport report = inspectInstaller(built.installer, true);

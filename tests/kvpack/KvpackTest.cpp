@@ -4,6 +4,7 @@
 #include "tools/kvpack/Build.h"
 #include "tools/kvpack/Installer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -12,13 +13,11 @@ using namespace kvpack;
 using kvpack_test::installerOf;
 using kvpack_test::installerOfPayload;
 using setup::PackageItem;
+using testing::HasSubstr;
 
 namespace {
 
-std::vector<uint8_t> stub()
-{
-    return testimages::makeImage({});
-}
+const auto stub = [] { return testimages::makeImage({}); };
 
 std::vector<PackageItem> sampleItems()
 {
@@ -41,92 +40,61 @@ std::vector<uint8_t> built(const std::vector<PackageItem>& items = sampleItems()
 
 } // namespace
 
-// Items, their order and their bodies are read back through the program (KvpackCliTest).
-TEST(KvpackBuild, PackageFollowsTheImageAndIsFoundPastASignatureBehindIt)
-{
-    auto installer = built();
-    installer.insert(installer.end(), 2048, 0x30);
-    const InstallerReport report = inspectInstaller(installer, true);
-    ASSERT_TRUE(report.ok()) << report.problem;
-    EXPECT_TRUE(report.warnings.empty());
-    EXPECT_EQ(report.package.magicOffset, testimages::expectedEnd({}));
-    EXPECT_EQ(report.directory.Count, sampleItems().size());
-}
-
 TEST(KvpackBuild, RefusesStubsTheSetupProgramCannotCarryAPackageIn)
 {
     const auto items = sampleItems();
     auto withTail = stub();
     withTail.insert(withTail.end(), 100, 0x55); // a symbol table, say
-    BuildResult result = buildInstaller(withTail, items, {});
-    EXPECT_NE(result.problem.find("100 bytes behind its image end"), std::string::npos) << result.problem;
-
     auto cut = stub();
     cut.pop_back();
-    EXPECT_NE(buildInstaller(cut, items, {}).problem.find("beyond its"), std::string::npos);
-
     // A 64-bit stub only for tests, and only when the setup program's search, which then starts
     // inside the image, can meet no magic before the package.
     auto pe64 = testimages::makeImage({0x80, 240, 512, {0x200}});
     pe64.resize(0x600);
-    EXPECT_NE(buildInstaller(pe64, items, {}).problem.find("not a 32-bit"), std::string::npos);
+    // An installer is a stub with an earlier package: replaced only when asked to.
+    const auto earlier = built({{"old.txt", testimages::bytesOf("old")}});
+    const std::pair<const std::vector<uint8_t>*, const char*> refusals[] = {
+        {&withTail, "100 bytes behind its image end"},
+        {&cut, "beyond its"},
+        {&pe64, "not a 32-bit"},
+        {&earlier, "--replace"}};
+    for (const auto& [refused, problem] : refusals)
+        EXPECT_THAT(buildInstaller(*refused, items, {}).problem, HasSubstr(problem));
+
     BuildOptions forTests;
     forTests.testStub = true;
-    result = buildInstaller(pe64, items, forTests);
+    BuildResult result = buildInstaller(pe64, items, forTests);
     ASSERT_EQ(result.problem, "");
     const InstallerReport report = inspectInstaller(result.installer, true);
     EXPECT_TRUE(report.ok()) << report.problem;
     EXPECT_EQ(report.package.magicOffset, pe64.size());
     std::copy_n("MIP!", 4, pe64.begin() + 0x300);
-    EXPECT_NE(buildInstaller(pe64, items, forTests).problem.find("holds the package magic"),
-              std::string::npos);
+    EXPECT_THAT(buildInstaller(pe64, items, forTests).problem, HasSubstr("holds the package magic"));
 
-    // An installer is a stub with an earlier package: replaced only when asked to.
-    const auto earlier = built({{"old.txt", testimages::bytesOf("old")}});
-    EXPECT_NE(buildInstaller(earlier, items, {}).problem.find("--replace"), std::string::npos);
     result = buildInstaller(earlier, items, {true, false, false});
     ASSERT_EQ(result.problem, "");
     EXPECT_EQ(result.installer, built(items));
 }
 
-TEST(KvpackBuild, ChecksItemNamesAndOrder)
+TEST(KvpackVerify, FoundPastASignatureAndNotWhereTheMagicIsDamaged)
 {
-    for (const char* bad : {"..\\evil.dll", ".", "LPT1.txt"})
-        EXPECT_NE(buildInstaller(stub(), {{bad, {1}}}, {}).problem, "") << bad;
-
-    const BuildResult late = buildInstaller(stub(), {{"a.txt", {1}}, {"Extaction.bin", {2}}}, {});
-    EXPECT_EQ(late.problem, "");
-    ASSERT_EQ(late.warnings.size(), 1u);
-    EXPECT_NE(late.warnings[0].find("not the first item"), std::string::npos);
-    const InstallerReport report = inspectInstaller(late.installer, true);
-    ASSERT_TRUE(report.ok());
-    EXPECT_EQ(report.warnings.size(), 1u);
-}
-
-TEST(KvpackVerify, DamageIsCaughtByTheSetupProgramsOwnChecks)
-{
-    const auto good = built();
+    // Items, their order and their bodies are read back through the program (KvpackCliTest);
+    // damage behind the magic meets the setup program's own package checks (its ReadPackage tests).
+    auto installer = built();
     const size_t package = testimages::expectedEnd({});
-    auto flipped = good;
+    auto flipped = installer;
     flipped[package + 1] = 'X'; // the magic
-    EXPECT_NE(inspectInstaller(flipped, true).problem.find("no package"), std::string::npos);
+    EXPECT_THAT(inspectInstaller(flipped, true).problem, HasSubstr("no package"));
 
-    // Cut or damaged anywhere behind the image: a named check fails, nothing crashes.
-    std::mt19937 rng(11);
-    for (int round = 0; round < 300; ++round) {
-        auto damaged = good;
-        const size_t at = package + rng() % (damaged.size() - package);
-        if (round % 2)
-            damaged.resize(at);
-        else
-            damaged[at] ^= uint8_t(1 + rng() % 255);
-        const InstallerReport report = inspectInstaller(damaged, true);
-        EXPECT_FALSE(report.ok()) << round;
-        EXPECT_FALSE(report.problem.empty());
-    }
+    installer.insert(installer.end(), 2048, 0x30); // a signature behind the package
+    const InstallerReport report = inspectInstaller(installer, true);
+    ASSERT_TRUE(report.ok()) << report.problem;
+    EXPECT_TRUE(report.warnings.empty());
+    EXPECT_EQ(report.package.magicOffset, package);
+    EXPECT_EQ(report.directory.Count, sampleItems().size());
 }
 
-TEST(KvpackVerify, HostileContentBehindAGoodCrc)
+TEST(KvpackVerify, HostileContentAndImplausibleLengthsBehindAGoodCrcAreRefusedWithTheFigures)
 {
     // A package is only as trustworthy as whoever built it: a valid CRC over a hostile stream.
     const auto inspectPayload = [](const std::vector<uint8_t>& payload) {
@@ -147,9 +115,25 @@ TEST(KvpackVerify, HostileContentBehindAGoodCrc)
     }
     EXPECT_NE(inspectPayload(setup::buildPayload({{"..", {1}}})).find("not a file name"), std::string::npos);
     EXPECT_NE(inspectPayload({}).find("no directory size"), std::string::npos);
+
+    const std::vector<PackageItem> items{{"a.txt", std::vector<uint8_t>(100000, 'a')}, {"b.bin", {1, 2, 3}}};
+    const auto honest = inspectInstaller(installerOf(items), true);
+    ASSERT_TRUE(honest.ok()) << honest.problem;
+    const uint64_t streamSize = honest.package.data.size();
+    const uint64_t plausible = lzari::plausibleTextSize(streamSize);
+    for (const uint64_t claimed : {uint64_t{0xFFFFFFFF}, uint64_t{256} << 20, plausible + 1}) {
+        const auto report = inspectInstaller(installerOf(items, uint32_t(claimed)), true);
+        EXPECT_EQ(report.problem, "stream announces " + std::to_string(claimed) + " bytes, implausible for " +
+                                      std::to_string(streamSize) + " compressed bytes (at most " +
+                                      std::to_string(plausible) + ")");
+        EXPECT_TRUE(report.payload.empty()); // refused before a byte is decoded
+    }
+    // Up to the bound the stream is decoded; what its 1-bits then say fails a later check.
+    EXPECT_NE(
+        inspectInstaller(installerOf(items, uint32_t(plausible)), true).problem.find("stream announces"), 0u);
 }
 
-TEST(KvpackBuild, NamesThatWouldInstallOntoOneFileAreRefusedAndWarnedAbout)
+TEST(KvpackBuild, BadNamesAndNamesThatWouldInstallOntoOneFileAreRefusedOrWarnedAbout)
 {
     struct Case {
         std::vector<PackageItem> items;
@@ -176,23 +160,15 @@ TEST(KvpackBuild, NamesThatWouldInstallOntoOneFileAreRefusedAndWarnedAbout)
         EXPECT_EQ(report.warnings[0],
                   std::string(c.clash) + ": the setup program installs both onto one file");
     }
-}
 
-TEST(KvpackVerify, LengthFieldsBeyondWhatTheStreamCanHoldAreRefusedWithTheFigures)
-{
-    const std::vector<PackageItem> items{{"a.txt", std::vector<uint8_t>(100000, 'a')}, {"b.bin", {1, 2, 3}}};
-    const auto honest = inspectInstaller(installerOf(items), true);
-    ASSERT_TRUE(honest.ok()) << honest.problem;
-    const uint64_t streamSize = honest.package.data.size();
-    const uint64_t plausible = lzari::plausibleTextSize(streamSize);
-    for (const uint64_t claimed : {uint64_t{0xFFFFFFFF}, uint64_t{256} << 20, plausible + 1}) {
-        const auto report = inspectInstaller(installerOf(items, uint32_t(claimed)), true);
-        EXPECT_EQ(report.problem, "stream announces " + std::to_string(claimed) + " bytes, implausible for " +
-                                      std::to_string(streamSize) + " compressed bytes (at most " +
-                                      std::to_string(plausible) + ")");
-        EXPECT_TRUE(report.payload.empty()); // refused before a byte is decoded
-    }
-    // Up to the bound the stream is decoded; what its 1-bits then say fails a later check.
-    EXPECT_NE(
-        inspectInstaller(installerOf(items, uint32_t(plausible)), true).problem.find("stream announces"), 0u);
+    for (const char* bad : {"..\\evil.dll", ".", "LPT1.txt"})
+        EXPECT_NE(buildInstaller(stub(), {{bad, {1}}}, {}).problem, "") << bad;
+
+    const BuildResult late = buildInstaller(stub(), {{"a.txt", {1}}, {"Extaction.bin", {2}}}, {});
+    EXPECT_EQ(late.problem, "");
+    ASSERT_EQ(late.warnings.size(), 1u);
+    EXPECT_NE(late.warnings[0].find("not the first item"), std::string::npos);
+    const InstallerReport report = inspectInstaller(late.installer, true);
+    ASSERT_TRUE(report.ok());
+    EXPECT_EQ(report.warnings.size(), 1u);
 }

@@ -6,15 +6,16 @@
 #include "tools/common/Cli.h"
 #include "tools/kvtrace/Commands.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 using namespace trace;
 using test_support::TempFolder;
+using testing::HasSubstr;
 using trace_test::TestFile;
 
 namespace {
@@ -49,7 +50,7 @@ TestFile sampleRing()
 
 } // namespace
 
-TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
+TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJsonNeverRawFiltersCombineAndUsageErrorsAreNamed)
 {
     TestFile ring = sampleRing();
     TempFolder dir;
@@ -74,6 +75,23 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
         "back\\\\slash\",\"name\":\"rec\",\"hr_time_us\":123456789}\n");
     EXPECT_NE(run.out.find("\"text\":\"caf\xC3\xA9 in Latin-1\""), std::string::npos);
 
+    const auto sequences = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "dump");
+        args.push_back(path);
+        const std::string out = runKvtrace(args).out;
+        std::string seqs;
+        for (size_t at = out.find(" #"); at != std::string::npos; at = out.find(" #", at + 1))
+            seqs += out.substr(at + 2, 1);
+        return seqs;
+    };
+    EXPECT_EQ(sequences({"--level", "4"}), "24");
+    EXPECT_EQ(sequences({"--level=2", "--pid", "1"}), "1");
+    EXPECT_EQ(sequences({"--module", "dpx"}), "14");
+    EXPECT_EQ(sequences({"--module", "SETUP.EXE"}), "2") << "the module matches without its record name";
+    EXPECT_EQ(sequences({"--grep", "Latin"}), "3");
+    EXPECT_EQ(sequences({"--grep", "latin"}), "");
+    EXPECT_EQ(sequences({"--pid", "2", "--grep", "o"}), "24");
+
     // An unfinished record is marked as such, and only when nothing is filtered.
     ring.bytes[kHeaderSize + record_offset::kState] = 0;
     const std::string unfinished = dir.write("b.kvl", ring.bytes);
@@ -85,75 +103,12 @@ TEST(Kvtrace, DumpShowsRecordsOldestFirstAsTextOrJson)
     run = runKvtrace({"dump", "--json", unfinished});
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "{\"seq\":1,\"incomplete\":true,\"offset\":48}");
     EXPECT_EQ(runKvtrace({"dump", "--level", "1", unfinished}).out.find("#1 "), std::string::npos);
-}
 
-TEST(Kvtrace, FiltersCombine)
-{
-    TempFolder dir;
-    const std::string path = dir.write("a.kvl", sampleRing().bytes);
-    const auto sequences = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), "dump");
-        args.push_back(path);
-        const Outcome run = runKvtrace(args);
-        std::string seqs;
-        for (size_t at = run.out.find(" #"); at != std::string::npos; at = run.out.find(" #", at + 1))
-            seqs += run.out.substr(at + 2, 1);
-        return seqs;
-    };
-    EXPECT_EQ(sequences({"--level", "4"}), "24");
-    EXPECT_EQ(sequences({"--level=2", "--pid", "1"}), "1");
-    EXPECT_EQ(sequences({"--module", "dpx"}), "14");
-    EXPECT_EQ(sequences({"--module", "SETUP.EXE"}), "2") << "the module matches without its record name";
-    EXPECT_EQ(sequences({"--grep", "Latin"}), "3");
-    EXPECT_EQ(sequences({"--grep", "latin"}), "");
-    EXPECT_EQ(sequences({"--pid", "2", "--grep", "o"}), "24");
-}
-
-TEST(Kvtrace, CutFilesAreGoodDamagedOnesFailAfterWhatCanBeRead)
-{
-    TempFolder dir;
-    TestFile ring = sampleRing();
-    const uint32_t write = ring.header().writeOffset;
-    ring.bytes.resize(write);
-    Outcome run = runKvtrace({"info", dir.write("cut.kvl", ring.bytes)});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("file size:          " + std::to_string(write) +
-                           " bytes, header says 4096\n"
-                           "records:            4\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("ring:               not wrapped, cut to its write offset\n"), std::string::npos);
-
-    // A ring that wrapped, then lost its tail.
-    TestFile wrapped(1024);
-    for (int i = 0; i < 30; ++i)
-        wrapped.write("record " + std::to_string(i));
-    ASSERT_NE(wrapped.header().oldestRecord, kHeaderSize);
-    wrapped.bytes.resize(900);
-    std::string path = dir.write("short.kvl", wrapped.bytes);
-    run = runKvtrace({"dump", path});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kvtrace: " + path + ": damaged: file is 900 bytes, its header says 1024\n");
-    EXPECT_NE(run.out.find("record 29"), std::string::npos) << "the newest records are still shown";
-    run = runKvtrace({"info", path});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("state:              damaged\nproblem:            file is 900 bytes"),
-              std::string::npos);
-
-    TestFile bad = sampleRing();
-    platform::store16(bad.bytes.data() + kHeaderSize, 3);
-    path = dir.write("badsize.kvl", bad.bytes);
-    EXPECT_EQ(runKvtrace({"dump", "--json", path}).err,
-              "kvtrace: " + path + ": damaged: record at offset 48 has an impossible size 3\n");
-}
-
-TEST(Kvtrace, UsageErrorsAndHelp)
-{
     // Each command line split at its blanks.
     for (const std::string line : {"", "frobnicate", "dump", "dump a b", "dump --level high a", "dump --pid",
                                    "dump --colour a", "info -x a", "--help", "dump --help", "info --help"}) {
         std::istringstream words(line);
-        const Outcome run = runKvtrace({std::istream_iterator<std::string>(words), {}});
+        run = runKvtrace({std::istream_iterator<std::string>(words), {}});
         if (line.find("--help") != std::string::npos) {
             EXPECT_EQ(run.status, 0) << line;
             EXPECT_EQ(run.out.rfind("Usage: kvtrace", 0), 0u) << run.out;
@@ -162,37 +117,25 @@ TEST(Kvtrace, UsageErrorsAndHelp)
             EXPECT_NE(run.err.find("Try 'kvtrace --help'."), std::string::npos) << line;
         }
     }
-}
 
-TEST(Kvtrace, NothingFromARecordReachesTheTerminalRaw)
-{
     // A module that would clear the screen and forge a line, an OSC title in the text, and a C1
     // control (NEL, U+0085, from the Latin-1 byte 0x85).
     TestFile f(4096);
     f.write(TraceStrings8{"A\x1b[2J\nB", "cat\x7f", "x\x1b]0;pwned\x07 y\x85z\n", "n\r"});
-    TempFolder dir;
-    const std::string path = dir.write("a.kvl", f.bytes);
-
-    Outcome run = runKvtrace({"dump", path});
+    const std::string hostile = dir.write("hostile.kvl", f.bytes);
+    run = runKvtrace({"dump", hostile});
     EXPECT_EQ(run.out, "2026-12-05 09:07:03.005 L2 pid=100 tid=7 #1 A\\x1b[2J\\nB@n\\r: "
                        "x\\x1b]0;pwned\\x07 y\\u0085z\n");
-    run = runKvtrace({"dump", "--json", path});
-    EXPECT_NE(run.out.find("\"module\":\"A\\u001b[2J\\nB@n\\r\",\"category\":\"cat\\u007f\","
-                           "\"text\":\"x\\u001b]0;pwned\\u0007 y\\u0085z\\n\""),
-              std::string::npos)
-        << run.out;
-    // The text form is checked whole above; the JSON line around the fields as well.
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
-    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
-    EXPECT_EQ(run.out.find("\xC2\x85"), std::string::npos);
-}
+    run = runKvtrace({"dump", "--json", hostile});
+    EXPECT_EQ(run.out,
+              "{\"seq\":1,\"time\":\"2026-12-05T09:07:03.005Z\",\"pid\":100,\"tid\":7,\"level\":2,"
+              "\"module\":\"A\\u001b[2J\\nB@n\\r\",\"category\":\"cat\\u007f\",\"text\":\"x\\u001b]0;"
+              "pwned\\u0007 y\\u0085z\\n\",\"name\":\"n\\r\"}\n");
 
-TEST(Kvtrace, EscapingOfLinesMadeFromFileContents)
-{
+    // The same escaping over the lines made from file contents, case by case.
     struct Case {
         std::string in, text, json;
     } const cases[] = {
-        {"plain text", "plain text", "plain text"},
         {"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
          "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
         {"a\nb\rc\td", "a\\nb\\rc\\td", "a\\nb\\rc\\td"},
@@ -213,14 +156,43 @@ TEST(Kvtrace, EscapingOfLinesMadeFromFileContents)
     }
 }
 
-TEST(Kvtrace, AnyFileNameAndOnlyRegularTraceFilesAreRead)
+TEST(Kvtrace, AnyFileNameAndCutFilesAreGoodDamagedAndOtherFilesFailAfterWhatCanBeRead)
 {
     TempFolder dir(u8" tr\u00e0ce \u4e2d\u6587");
     const TestFile ring = sampleRing();
+    const uint32_t write = ring.header().writeOffset;
+    Outcome run =
+        runKvtrace({"info", dir.write("cut.kvl", {ring.bytes.begin(), ring.bytes.begin() + write})});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("file size:          " + std::to_string(write) +
+                                   " bytes, header says 4096\nrecords:            4\n"));
+    EXPECT_THAT(run.out, HasSubstr("ring:               not wrapped, cut to its write offset\n"));
+
+    // A ring that wrapped, then lost its tail.
+    TestFile wrapped(1024);
+    for (int i = 0; i < 30; ++i)
+        wrapped.write("record " + std::to_string(i));
+    ASSERT_NE(wrapped.header().oldestRecord, kHeaderSize);
+    wrapped.bytes.resize(900);
+    std::string path = dir.write("short.kvl", wrapped.bytes);
+    run = runKvtrace({"dump", path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kvtrace: " + path + ": damaged: file is 900 bytes, its header says 1024\n");
+    EXPECT_NE(run.out.find("record 29"), std::string::npos) << "the newest records are still shown";
+    run = runKvtrace({"info", path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("state:              damaged\nproblem:            file is 900 bytes"));
+
+    std::vector<uint8_t> bad = ring.bytes;
+    platform::store16(bad.data() + kHeaderSize, 3);
+    path = dir.write("badsize.kvl", bad);
+    EXPECT_EQ(runKvtrace({"dump", "--json", path}).err,
+              "kvtrace: " + path + ": damaged: record at offset 48 has an impossible size 3\n");
+
     for (const char* name :
          {u8"tr\u00e0ce.kvl", u8"\u0438\u043c\u044f \u0444\u0430\u0439\u043b\u0430.kvl", "-dash.kvl"}) {
-        const std::string path = dir.write(name, ring.bytes);
-        const Outcome run = runKvtrace({"info", "--", path});
+        path = dir.write(name, ring.bytes);
+        run = runKvtrace({"info", "--", path});
         EXPECT_EQ(run.status, 0) << name << ": " << run.err;
         EXPECT_EQ(run.out.rfind("file:               " + path + "\n", 0), 0u) << run.out;
     }
@@ -247,7 +219,7 @@ TEST(Kvtrace, AnyFileNameAndOnlyRegularTraceFilesAreRead)
     };
     for (const Case& c : cases)
         for (const char* command : {"dump", "info"}) {
-            const Outcome run = runKvtrace({command, dir.utf8(c.name)});
+            run = runKvtrace({command, dir.utf8(c.name)});
             EXPECT_EQ(run.status, 1) << c.name;
             EXPECT_EQ(run.err, "kvtrace: " + dir.utf8(c.name) + ": " + c.problem + "\n");
         }

@@ -1,6 +1,6 @@
-// Damaged real images: every truncation point and thousands of byte mutations of the two small
-// test images give a result or a clean failure, never a read outside the file (the buffer is
-// exactly as long as the file, so the address sanitizer sees any overrun).
+// Cut real images: every truncation point of the two small test images gives the whole image's
+// answers or none, never a read outside the file (the buffer is exactly as long as the file, so
+// the address sanitizer sees any overrun). Mutated bytes are the reader's fuzz target's.
 #include "peimage/FileMapping.h"
 #include "peimage/Win6432PE.h"
 
@@ -8,7 +8,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <random>
 
 using namespace peimage;
 
@@ -53,20 +52,9 @@ Answers query(const Bytes& image)
     return a;
 }
 
-bool dotted(const std::wstring& v)
-{
-    int dots = 0;
-    for (wchar_t c : v)
-        if (c == L'.')
-            ++dots;
-        else if (c < L'0' || c > L'9')
-            return false;
-    return v.empty() || dots == 3;
-}
-
 } // namespace
 
-TEST(DamagedImages, EveryCutAndThousandsOfMutations)
+TEST(DamagedImages, EveryCutAnswersAsTheWholeImageOrNothing)
 {
     for (const char* name : {"version32.dll", "version64.dll"}) {
         SCOPED_TRACE(name);
@@ -80,21 +68,8 @@ TEST(DamagedImages, EveryCutAndThousandsOfMutations)
         for (size_t size = 0; size < image.size(); ++size) {
             const Answers a = query(Bytes(image.begin(), image.begin() + size));
             EXPECT_TRUE(a.fileVersion.empty() || a.fileVersion == whole.fileVersion) << size;
+            EXPECT_TRUE(a.productVersion.empty() || a.productVersion == whole.productVersion) << size;
             EXPECT_TRUE(a.company.empty() || a.company == whole.company) << size;
-        }
-        // Mutations of one to eight bytes, biased to the headers and the resource tree, where
-        // the offsets and counts are.
-        std::mt19937 rng(20261206);
-        for (int round = 0; round < 3000; ++round) {
-            Bytes damaged = image;
-            const int edits = 1 + int(rng() % 8);
-            for (int e = 0; e < edits; ++e) {
-                const size_t at = rng() % 2 ? rng() % 1024 : rng() % damaged.size();
-                damaged[at % damaged.size()] = uint8_t(rng() % 3 == 0 ? 0xFF : rng());
-            }
-            const Answers a = query(damaged);
-            EXPECT_TRUE(dotted(a.fileVersion)) << round;
-            EXPECT_TRUE(dotted(a.productVersion)) << round;
         }
     }
 }

@@ -16,6 +16,7 @@
 #include <iterator>
 
 using namespace peimage;
+using platform::wideToUtf8;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -28,87 +29,20 @@ Bytes readImage(const std::string& name)
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::string utf8(const std::wstring& text)
-{
-    return platform::wideToUtf8(text);
-}
-
 // The records written straight to the trace, as "level:text", while one object lives.
-class TraceCapture {
-public:
-    TraceCapture() : mPrevious(trace::setDirectWriter(&write)) { lines().clear(); }
-    ~TraceCapture() { trace::setDirectWriter(mPrevious); }
-    static std::vector<std::string>& lines()
-    {
-        static std::vector<std::string> captured;
-        return captured;
-    }
-
-private:
-    static void write(uint32_t level, std::string_view, std::string_view text)
-    {
-        lines().push_back(std::to_string(level) + ":" + std::string(text));
-    }
-    trace::DirectWriter mPrevious;
+struct TraceCapture {
+    static inline std::vector<std::string> lines;
+    const trace::DirectWriter previous =
+        trace::setDirectWriter([](uint32_t level, std::string_view, std::string_view text) {
+            lines.push_back(std::to_string(level) + ":" + std::string(text));
+        });
+    TraceCapture() { lines.clear(); }
+    ~TraceCapture() { trace::setDirectWriter(previous); }
 };
 
 } // namespace
 
-TEST(Win6432PE, TestImagesOfBothWidths)
-{
-    struct Expect {
-        const char* image;
-        const char* machine;
-        const char* fileVersion;
-        const char* productVersion;
-        std::vector<std::pair<const char*, const char*>> strings;
-        const char* lastLanguages;
-    };
-    // clang-format off
-    const Expect images[] = {
-        // "Empty" has an empty value: the key after it must still be found.
-        {"version32.dll", "I386", "1.2.3.4", "10.0.19041.1",
-         {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"}, {"Empty", ""},
-          {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Company", ""}, {"CompanyNameX", ""}},
-         "RT_VERSION 16/1/1033"},
-        // Two languages: only the first in directory order (German) counts.
-        {"version64.dll", "AMD64", "65535.0.19041.1", "7.0.2.1",
-         {{"CompanyName", "Kavari Testbilder"},
-          {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
-         "RT_VERSION 16/1/1031 RT_VERSION 16/1/1033"},
-    };
-    // clang-format on
-    for (const auto& e : images) {
-        const std::wstring path = platform::utf8ToWide(kImages + "/" + e.image);
-        rlxutil::ScopedCaptureSink capture;
-        TraceCapture traces;
-        CWin6432PE reader(HostFileMapping::make);
-        ASSERT_TRUE(reader.open(path)) << e.image;
-        EXPECT_EQ(reader.getMachineType(), e.machine[0] == 'I' ? kMachineI386 : kMachineAmd64);
-        EXPECT_EQ(capture.texts(),
-                  std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") + e.machine +
-                                           ", mOriginFile=" + rlxutil::maskedValue(path)});
-        EXPECT_EQ(utf8(reader.getFileVersion()), e.fileVersion);
-        EXPECT_EQ(utf8(reader.getProductVersion()), e.productVersion);
-        for (const auto& [key, value] : e.strings)
-            EXPECT_EQ(utf8(reader.getVersionString(platform::utf8ToWide(key))), value)
-                << e.image << " " << key;
-        EXPECT_TRUE(traces.lines().empty());
-
-        // Directory order: the named type first, then numbered types ascending.
-        std::string walk;
-        EXPECT_TRUE(reader.enumResources([&](ResourceItem* item) {
-            walk += utf8(item->name) + " " + std::to_string(item->type) + "/" + std::to_string(item->nameId) +
-                    "/" + std::to_string(item->language) + (item->level == 3 ? " " : " wrong level ");
-            return 1;
-        }));
-        EXPECT_EQ(walk, std::string("SAMPLE 0/0/1033 RT_RCDATA 10/7/1033 ") + e.lastLanguages + " ");
-        EXPECT_TRUE(reader.close());
-        EXPECT_EQ(reader.getFileVersion(), L"");
-    }
-}
-
-TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
+TEST(Win6432PE, PatchedAndWholeTestImagesAndMissingFilesOpenOrFailWithTheirLines)
 {
     // Where things are in the 32-bit test image, as its own headers say.
     const Bytes sound = readImage("version32.dll");
@@ -204,28 +138,73 @@ TEST(Win6432PE, PatchedImagesOpenOrFailCleanly)
         TraceCapture traces;
         CWin6432PE reader(BufferMapping::maker(image.data(), image.size()));
         EXPECT_EQ(reader.open(L"x.exe"), c.opens) << c.what;
-        EXPECT_EQ(utf8(reader.getFileVersion()), c.version) << c.what;
+        EXPECT_EQ(wideToUtf8(reader.getFileVersion()), c.version) << c.what;
         EXPECT_EQ(capture.texts(), c.lines) << c.what;
-        EXPECT_EQ(traces.lines(), c.traces) << c.what;
+        EXPECT_EQ(traces.lines, c.traces) << c.what;
     }
 
     // A name longer than 255 units keeps its first 255.
     Bytes longName = sound;
     platform::store16(longName.data() + sampleName, 300);
     ASSERT_LE(sampleName + 2 + 600u, longName.size());
-    CWin6432PE reader(BufferMapping::maker(longName.data(), longName.size()));
-    ASSERT_TRUE(reader.open(L"x.exe"));
+    CWin6432PE cutName(BufferMapping::maker(longName.data(), longName.size()));
+    ASSERT_TRUE(cutName.open(L"x.exe"));
     std::wstring first;
-    reader.enumResources([&](ResourceItem* item) {
+    cutName.enumResources([&](ResourceItem* item) {
         first = item->name;
         return 0;
     });
     EXPECT_EQ(first.substr(0, 6), L"SAMPLE");
     EXPECT_EQ(first.size(), 255u);
-}
 
-TEST(Win6432PE, MissingFileAndEmptyPath)
-{
+    struct Expect {
+        const char* image;
+        const char* machine;
+        std::vector<std::pair<const char*, const char*>> strings;
+        const char* lastLanguages;
+    };
+    // Machines and fixed versions of these images: the file version and kvpack item tests.
+    // clang-format off
+    const Expect images[] = {
+        // "Empty" has an empty value: the key after it must still be found.
+        {"version32.dll", "I386",
+         {{"CompanyName", "Kavari Test Images"}, {"companyNAME", "Kavari Test Images"}, {"Empty", ""},
+          {"ProductName", "Pr\xC3\xBC" "fbild"}, {"Company", ""}, {"CompanyNameX", ""}},
+         "RT_VERSION 16/1/1033"},
+        // Two languages: only the first in directory order (German) counts.
+        {"version64.dll", "AMD64",
+         {{"CompanyName", "Kavari Testbilder"},
+          {"FileDescription", "Pr\xC3\xBC" "fbild f\xC3\xBCr 64 Bit \xE2\x9C\x93"}},
+         "RT_VERSION 16/1/1031 RT_VERSION 16/1/1033"},
+    };
+    // clang-format on
+    for (const auto& e : images) {
+        const std::wstring path = platform::utf8ToWide(kImages + "/" + e.image);
+        rlxutil::ScopedCaptureSink capture;
+        TraceCapture traces;
+        CWin6432PE reader(HostFileMapping::make);
+        ASSERT_TRUE(reader.open(path)) << e.image;
+        EXPECT_EQ(capture.texts(),
+                  std::vector<std::string>{std::string("CWin6432PE::_OpenPE_Header, ") + e.machine +
+                                           ", mOriginFile=" + rlxutil::maskedValue(path)});
+        for (const auto& [key, value] : e.strings)
+            EXPECT_EQ(wideToUtf8(reader.getVersionString(platform::utf8ToWide(key))), value)
+                << e.image << " " << key;
+        EXPECT_TRUE(traces.lines.empty());
+
+        // Directory order: the named type first, then numbered types ascending.
+        std::string walk;
+        EXPECT_TRUE(reader.enumResources([&](ResourceItem* item) {
+            walk += wideToUtf8(item->name) + " " + std::to_string(item->type) + "/" +
+                    std::to_string(item->nameId) + "/" + std::to_string(item->language) +
+                    (item->level == 3 ? " " : " wrong level ");
+            return 1;
+        }));
+        EXPECT_EQ(walk, std::string("SAMPLE 0/0/1033 RT_RCDATA 10/7/1033 ") + e.lastLanguages + " ");
+        EXPECT_TRUE(reader.close());
+        EXPECT_EQ(reader.getFileVersion(), L"");
+    }
+
     test_support::TempFolder folder;
     const std::wstring missing = folder.wide("missing.dll");
     rlxutil::ScopedCaptureSink capture;
@@ -233,12 +212,9 @@ TEST(Win6432PE, MissingFileAndEmptyPath)
     EXPECT_FALSE(reader.open(L""));
     EXPECT_TRUE(capture.texts().empty());
     EXPECT_FALSE(reader.open(missing));
-    const auto lines = capture.lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].line, "HostFileMapping::open, problem=no such file");
-    EXPECT_EQ(lines[1].level, 3);
-    EXPECT_EQ(lines[1].line, "CWin6432PE>>open failed, mOriginFile=" + rlxutil::maskedValue(missing));
-    EXPECT_EQ(lines[2].level, 2);
-    EXPECT_EQ(lines[2].line, "CWin6432PE>>open failed, filename=" + rlxutil::maskedValue(missing));
-    EXPECT_EQ(lines[2].loggerName, "DPXUtil");
+    const std::string masked = rlxutil::maskedValue(missing);
+    EXPECT_EQ(capture.lines(), (std::vector<rlxutil::CapturedLine>{
+                                   {1, "DPXUtil", "HostFileMapping::open, problem=no such file"},
+                                   {3, "DPXUtil", "CWin6432PE>>open failed, mOriginFile=" + masked},
+                                   {2, "DPXUtil", "CWin6432PE>>open failed, filename=" + masked}}));
 }

@@ -13,7 +13,7 @@ using namespace trace;
 using trace_test::readAll;
 using trace_test::TestFile;
 
-TEST(TraceHeader, NewHeaderBytesAreExact)
+TEST(TraceHeader, NewHeaderAndViewBlockBytesAreExactAndForeignOrUnfinishedHeadersAreNeverWritten)
 {
     std::vector<uint8_t> bytes(1 << 20, 0xCC);
     ASSERT_TRUE(createTraceHeader(bytes.data(), 1 << 20, 0xA1B2C3D4));
@@ -25,10 +25,7 @@ TEST(TraceHeader, NewHeaderBytesAreExact)
     EXPECT_EQ(bytes[48], 0xCC) << "header creation must not touch the record area";
     EXPECT_EQ(checkTraceHeader(bytes.data(), bytes.size()), HeaderCheck::Valid);
     EXPECT_FALSE(createTraceHeader(bytes.data(), 47, 0));
-}
 
-TEST(TraceHeader, ForeignOrUnfinishedHeadersAreNeverWritten)
-{
     // Version 0 is a header whose making never finished; "XVRT" another program's file; the
     // last a header claiming more bytes than the mapping holds.
     const std::pair<size_t, uint8_t> changes[] = {
@@ -40,12 +37,9 @@ TEST(TraceHeader, ForeignOrUnfinishedHeadersAreNeverWritten)
         EXPECT_EQ(file.write("x"), TraceWriteResult::NotUsable) << offset;
         EXPECT_EQ(file.bytes, before);
     }
-}
 
-// The per-process view block holds the same bytes whichever width wrote it, and its first 8 bytes
-// stay the two 32-bit values (address, users) that 32-bit modules read.
-TEST(ViewBlock, BytesDoNotDependOnTheWritersWidth)
-{
+    // The per-process view block holds the same bytes whichever width wrote it, and its first 8
+    // bytes stay the two 32-bit values (address, users) that 32-bit modules read.
     struct Case {
         ViewBlock value;
         std::array<uint8_t, 12> bytes;
@@ -66,7 +60,7 @@ TEST(ViewBlock, BytesDoNotDependOnTheWritersWidth)
     }
 }
 
-TEST(TraceRecord, EightBitRecordBytesAreExact)
+TEST(TraceRecord, EightBitRecordBytesAreExactAndSequenceSkipsZeroOnOverflow)
 {
     TestFile file(4096);
     file.info = {2, 0x1234, 0x5678, 1796461623, 999, false, 0};
@@ -76,9 +70,20 @@ TEST(TraceRecord, EightBitRecordBytesAreExact)
         1,  0, 0, 0, 0x37, 0xD4, 0x13, 0x6B, 0xE7, 3, 52, 0, 55,   0,    56,  0, 0,    0,    0,   0,
         0,  0, 0, 0, 0,    0,    0,    0,    59,   0, 0,  0, 'D',  'P',  'X', 0, 'a',  'b',  'c', 0};
     EXPECT_EQ(std::vector<uint8_t>(file.bytes.begin() + 48, file.bytes.begin() + 108), expected);
+
+    TestFile overflowing(4096);
+    platform::store32(overflowing.bytes.data() + header_offset::kLastSequence, 4294967294u);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(overflowing.write("x"), TraceWriteResult::Written);
+    const auto c = readAll(overflowing.bytes);
+    EXPECT_TRUE(c.result.problems.empty()) << c.result.problems[0];
+    std::vector<uint32_t> sequences;
+    for (const auto& r : c.records)
+        sequences.push_back(r.sequence);
+    EXPECT_EQ(sequences, (std::vector<uint32_t>{4294967295u, 1, 2}));
 }
 
-TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
+TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimitsAsDirectTracesAre)
 {
     TestFile file(1 << 16);
     const std::u16string m100(100, u'm'), n100(100, u'n');
@@ -113,46 +118,23 @@ TEST(TraceRecord, StringsTakeTheirPlacesAndAreCutToTheirLimits)
                   {"DPX@rec", "cat", "hi", "rec"},
                   {"DPX", "", std::string(2047, 't'), ""},
                   {std::string(100, 'm') + "@" + std::string(26, 'n'), "", "x", std::string(100, 'n')}}));
-}
 
-TEST(TraceRecord, SequenceSkipsZeroOnOverflow)
-{
-    TestFile file(4096);
-    platform::store32(file.bytes.data() + header_offset::kLastSequence, 4294967294u);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(file.write("x"), TraceWriteResult::Written);
-    const auto c = readAll(file.bytes);
-    EXPECT_TRUE(c.result.problems.empty()) << c.result.problems[0];
-    std::vector<uint32_t> sequences;
-    for (const auto& r : c.records)
-        sequences.push_back(r.sequence);
-    EXPECT_EQ(sequences, (std::vector<uint32_t>{4294967295u, 1, 2}));
-}
-
-namespace {
-std::vector<std::string> gDirect;
-void captureDirect(uint32_t level, std::string_view module, std::string_view text)
-{
-    gDirect.push_back(std::to_string(level) + "|" + std::string(module) + "|" + std::string(text));
-}
-} // namespace
-
-TEST(DirectTrace, GoesToTheInstalledWriterOnlyAndIsCutAt2047Bytes)
-{
+    // Direct traces go to the installed writer only and are cut at 2047 bytes.
+    static std::vector<std::string> direct;
+    const trace::DirectWriter capture = [](uint32_t level, std::string_view module, std::string_view text) {
+        direct.push_back(std::to_string(level) + "|" + std::string(module) + "|" + std::string(text));
+    };
     trace::traceFormatted("%s", "before any writer");
-    EXPECT_EQ(trace::setDirectWriter(captureDirect), nullptr);
+    EXPECT_EQ(trace::setDirectWriter(capture), nullptr);
     trace::traceFormatted("%s", "Invalid Signature");
     trace::traceFormattedDpx("%s", "Argument: /r 100%");
     trace::traceFormatted("%s", std::string(3000, 'x').c_str());
     // Only %s and %% are read; the cut also holds for the format's own text.
     trace::traceFormatted("100%% [%s]", "a%sb");
     trace::traceFormatted((std::string(2046, 'y') + "%s").c_str(), "zz");
-    EXPECT_EQ(trace::setDirectWriter(nullptr), &captureDirect);
+    EXPECT_EQ(trace::setDirectWriter(nullptr), capture);
     trace::traceFormatted("%s", "after");
-    ASSERT_EQ(gDirect.size(), 5u);
-    EXPECT_EQ(gDirect[0], "8||Invalid Signature");
-    EXPECT_EQ(gDirect[1], "2|DPX|Argument: /r 100%");
-    EXPECT_EQ(gDirect[2], "8||" + std::string(2047, 'x'));
-    EXPECT_EQ(gDirect[3], "8||100% [a%sb]");
-    EXPECT_EQ(gDirect[4], "8||" + std::string(2046, 'y') + "z");
+    EXPECT_EQ(direct, (std::vector<std::string>{"8||Invalid Signature", "2|DPX|Argument: /r 100%",
+                                                "8||" + std::string(2047, 'x'), "8||100% [a%sb]",
+                                                "8||" + std::string(2046, 'y') + "z"}));
 }

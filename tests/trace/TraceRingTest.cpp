@@ -24,7 +24,7 @@ std::string textFor(uint32_t sequence, size_t length)
 
 } // namespace
 
-TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
+TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecordsAndOneLargerThanTheRingDropsNothing)
 {
     std::mt19937 rng(20261205);
     for (int run = 0; run < 60; ++run) {
@@ -82,10 +82,8 @@ TEST(TraceRing, RandomRunsKeepExactlyTheUndroppedRecords)
                 << "the newest record was lost";
         }
     }
-}
 
-TEST(TraceRing, RecordLargerThanTheRingFailsWithoutDroppingAnything)
-{
+    // A record larger than the ring fails without dropping anything.
     TestFile file(1024);
     ASSERT_EQ(file.write("keep me"), TraceWriteResult::Written);
     const std::vector<uint8_t> before = file.bytes;
@@ -126,44 +124,42 @@ TEST(TraceRing, DamagedCountersAreResetAndWritesStayInside)
     }
 }
 
-TEST(TraceRing, SaveHookRunsBeforeRecordsAreDropped)
+TEST(TraceRing, SaveHookRunsBeforeRecordsAreDroppedAndAHeaderChangedMeanwhileKeepsWritesInside)
 {
-    TestFile file(1600); // 25 records of 60 bytes fit, the 26th wraps
+    // Scribbling plays another process changing the header while the hook runs: a file size past
+    // the bytes given, with counters that agree with it and a write offset beyond the end.
     struct Hook : TraceSaveHook {
-        bool checkIfNeedSaveLogFile(uint32_t size) override { return asked.emplace_back(size) != 0; }
-        void SaveLogFile() override { copies.push_back(*file); }
-        const std::vector<uint8_t>* file = nullptr;
-        std::vector<uint32_t> asked;
-        std::vector<std::vector<uint8_t>> copies;
-    } hook;
-    hook.file = &file.bytes;
-    for (int i = 0; i < 26; ++i)
-        ASSERT_EQ(file.write("abc", &hook), TraceWriteResult::Written);
-    ASSERT_EQ(hook.asked, std::vector<uint32_t>{60});
-    ASSERT_EQ(hook.copies.size(), 1u);
-    EXPECT_EQ(readAll(hook.copies[0]).records.size(), 25u) << "the copy holds the whole ring before the wrap";
-}
-
-TEST(TraceRing, AHeaderChangedDuringACallNeverMovesTheWriteOutside)
-{
-    // Another process scribbling on the header while the save hook runs: a file size past the
-    // bytes given, with counters that agree with it and a write offset beyond the end.
-    TestFile file(1600);
-    struct Hook : TraceSaveHook {
-        bool checkIfNeedSaveLogFile(uint32_t) override
+        bool checkIfNeedSaveLogFile(uint32_t size) override
         {
-            platform::store32(file + header_offset::kFileSize, 1u << 30);
-            platform::store32(file + header_offset::kWriteOffset, 2000);
-            platform::store32(file + header_offset::kFreeBytes, (1u << 30) - 2000);
+            asked.push_back(size);
+            if (!scribble)
+                return true;
+            platform::store32(file->data() + header_offset::kFileSize, 1u << 30);
+            platform::store32(file->data() + header_offset::kWriteOffset, 2000);
+            platform::store32(file->data() + header_offset::kFreeBytes, (1u << 30) - 2000);
             return false;
         }
-        void SaveLogFile() override {}
-        uint8_t* file = nullptr;
-    } hook;
-    hook.file = file.bytes.data();
-    for (int i = 0; i < 26; ++i)
-        ASSERT_EQ(file.write("abc", &hook), TraceWriteResult::Written) << "record " << i;
-    // The vector holds exactly the file's bytes, so ASan catches a write past them; the ring
-    // went on inside the size it read at the call's start.
-    EXPECT_LE(file.header().writeOffset, 1600u);
+        void SaveLogFile() override { copies.push_back(*file); }
+        std::vector<uint8_t>* file = nullptr;
+        bool scribble = false;
+        std::vector<uint32_t> asked;
+        std::vector<std::vector<uint8_t>> copies;
+    };
+    for (const bool scribble : {false, true}) {
+        TestFile file(1600); // 25 records of 60 bytes fit, the 26th wraps
+        Hook hook;
+        hook.file = &file.bytes;
+        hook.scribble = scribble;
+        for (int i = 0; i < 26; ++i)
+            ASSERT_EQ(file.write("abc", &hook), TraceWriteResult::Written) << "record " << i;
+        // The vector holds exactly the file's bytes, so ASan catches a write past them; the ring
+        // goes on inside the size it read at the call's start.
+        EXPECT_LE(file.header().writeOffset, 1600u);
+        if (scribble)
+            continue;
+        ASSERT_EQ(hook.asked, std::vector<uint32_t>{60});
+        ASSERT_EQ(hook.copies.size(), 1u);
+        EXPECT_EQ(readAll(hook.copies[0]).records.size(), 25u)
+            << "the copy holds the whole ring before the wrap";
+    }
 }
