@@ -17,10 +17,9 @@ kv_wine_start() {
   mkdir -p "$KV_TEMP"
   # Every run makes the extraction folder and the browsers' plug-in folders; what a script made it
   # takes away again, since the prefix's other tests take a browser folder for an installed browser.
-  KV_EXTRACTION=$KV_PROFILE/AppData/Local/Kavari
   KV_MADE=()
   local made
-  for made in "$KV_EXTRACTION" "$KV_PROFILE/AppData/Local/Google" "$KV_PROFILE/AppData/Roaming/Mozilla"; do
+  for made in "$KV_PROFILE"/AppData/Local/{Kavari,Google} "$KV_PROFILE/AppData/Roaming/Mozilla"; do
     [ -e "$made" ] || KV_MADE+=("$made")
   done
   KV_HOLD_FIFO=$(mktemp -u "${TMPDIR:-/tmp}/kv-hold.XXXXXX")
