@@ -27,7 +27,7 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
     if (mTextSize == 0) {
         return;
     }
-    mBits = refill(mBits);
+    refill();
     // The range is Q4 and the value its first bits, so the headroom is those bits inverted.
     mHeadroom = static_cast<uint32_t>(mBits.bits >> (64 - kStartupBits));
     mBits.bits <<= kStartupBits;
@@ -37,10 +37,12 @@ Decoder::Decoder(ByteSource& source) : mSource(source)
     std::fill(mWindow.begin() + (kRingSize - kInitialFill), mWindow.begin() + kRingSize, kFillByte);
 }
 
-Decoder::BitBuffer Decoder::refill(BitBuffer buffer)
+void Decoder::refill()
 {
+    BitBuffer& buffer = mBits;
     if (mInEnd - mIn >= 8 && buffer.count > 0) {
-        return refillWord(buffer, mIn);
+        refillWord(buffer.bits, buffer.count, mIn);
+        return;
     }
     while (buffer.count <= 56) {
         if (mIn == mInEnd) {
@@ -53,12 +55,11 @@ Decoder::BitBuffer Decoder::refill(BitBuffer buffer)
             }
             // The bits the stream never sent read as 1, inverted 0.
             buffer.count = 64;
-            return buffer;
+            return;
         }
         buffer.bits |= uint64_t{static_cast<uint8_t>(~*mIn++)} << (56 - buffer.count);
         buffer.count += 8;
     }
-    return buffer;
 }
 
 bool Decoder::takeProgressMark()
@@ -103,8 +104,8 @@ uint8_t* Decoder::run(uint8_t* at, uint8_t* const end)
     uint32_t low = mLow;
     uint32_t range = mRange;
     uint32_t headroom = mHeadroom;
-    uint64_t count = mCount;
-    BitBuffer bits = mBits;
+    uint64_t bits = mBits.bits;
+    uint32_t bitCount = mBits.count;
     const uint8_t* in = mIn;
     const uint8_t* inEnd = mInEnd;
     const uint16_t* const positionOf = PositionModel::findTable();
@@ -112,10 +113,17 @@ uint8_t* Decoder::run(uint8_t* at, uint8_t* const end)
     // Stop after the code that passes the next mark at or above the count. A mark the caller has
     // not taken yet lies below it: stopping there would hand back nothing, call after call.
     uint64_t mark = mProgressMark;
-    if (count > mark) {
-        mark += (count - mark + kProgressStep - 1) / kProgressStep * kProgressStep;
+    if (mCount > mark) {
+        mark += (mCount - mark + kProgressStep - 1) / kProgressStep * kProgressStep;
     }
     const uint64_t stop = std::min<uint64_t>(mTextSize, mark + 1);
+    if (mCount >= stop || size_t(end - at) < kMaxMatch) {
+        return at;
+    }
+    // The count grows with `at`, so one bound serves both: the codes go on while the count is below
+    // the stop and a longest match still fits.
+    uint8_t* const start = at;
+    uint8_t* const last = at + std::min<uint64_t>(stop - mCount - 1, size_t(end - at) - kMaxMatch);
 
     // Both totals stay below 2^15 and the range at most 2^17, so no product leaves 32 bits.
     //
@@ -123,12 +131,11 @@ uint8_t* Decoder::run(uint8_t* at, uint8_t* const end)
     // decoder's target counted from the other end: total - 1 - target. It lies below the total
     // because the headroom lies below the range.
     //
-    // The range is kept as width << shift: the width the last code left and the renormalisation
-    // steps that followed. Dividing by the width, whose divisor is made while the steps are still being
-    // counted, and shifting first is the same as dividing by the range: floor(floor(x / 2^k) / w) =
-    // floor(x / (w * 2^k)).
-    uint32_t shift = 0;
-    Divisor byWidth(range);
+    // The range is the width the last code left, shifted by the renormalisation steps that followed.
+    // The width's divisor is made while the steps are still being counted, and the range's is that
+    // one shifted (Divisor::times2To), so the reach waits for neither a division nor a shift of its
+    // own.
+    Divisor byRange(range);
     // Narrows [low, low + range) to [low + riseLow, low + riseHigh) and renormalises. One-bit steps
     // would subtract the same quarters from low, high and value and double them, so the range becomes
     // the width doubled per step, low its low bits doubled, and the headroom only doubles and takes
@@ -138,48 +145,52 @@ uint8_t* Decoder::run(uint8_t* at, uint8_t* const end)
         const uint32_t width = riseHigh - riseLow;
         headroom -= range - riseHigh;
         low += riseLow;
-        byWidth = Divisor(width);
+        const Divisor byWidth(width);
         const uint32_t n = renormalisationSteps(low, width);
         low = (low << n) & (kQ2 - 1);
         range = width << n;
-        shift = n;
-        const uint32_t taken = static_cast<uint32_t>(bits.bits >> 1 >> (63 - n)); // n may be 0
-        bits.bits <<= n;
-        bits.count -= n;
+        byRange = byWidth.times2To(n);
+        const uint32_t taken = static_cast<uint32_t>(bits >> 1 >> (63 - n)); // n may be 0
+        bits <<= n;
+        bitCount -= n;
         headroom = (headroom << n) | taken;
     };
 
-    while (count < stop && size_t(end - at) >= kMaxMatch) {
+    while (at <= last) {
         // Topped up before every code, whether or not its bits are needed yet: a code and its
         // position take at most 2 * kStartupBits bits, and a test of the count before each
         // renormalisation went either way.
         if (inEnd - in >= 8) {
-            bits = refillWord(bits, in);
+            refillWord(bits, bitCount, in);
         } else {
+            mBits = {bits, bitCount};
             mIn = in;
-            bits = refill(bits);
+            refill();
+            bits = mBits.bits;
+            bitCount = mBits.count;
             in = mIn;
             inEnd = mInEnd;
         }
         const uint32_t total = mSymbols.total();
         // Made while the search runs: the range is known before the code's count is.
         const RangeScale symbolScale(range, ScaleFactor(total));
-        const SymbolModel::Interval symbol = mSymbols.find(byWidth.divide((headroom * total) >> shift));
+        const SymbolModel::Interval symbol = mSymbols.find(byRange.divide(headroom * total));
         narrow(symbolScale.of(symbol.low), symbolScale.of(symbol.high));
         const uint32_t code = mSymbols.codeOf(symbol.rank);
         mSymbols.update(symbol.rank);
 
         if (code < kFirstMatchCode) {
             *at++ = static_cast<uint8_t>(code);
-            ++count;
             continue;
         }
 
         const RangeScale positionScale(range, kPositionScale);
-        uint32_t reach = byWidth.divide((headroom * PositionModel::kTotal) >> shift);
+        uint32_t reach = byRange.divide(headroom * PositionModel::kTotal);
         // Unreachable while the headroom lies below the range, as it does for every input; kept so
         // that no table is ever indexed past its end. The clamped reach selects the farthest position.
-        reach = std::min(reach, PositionModel::kTotal - 1);
+        if (reach >= PositionModel::kTotal) {
+            reach = detail::lastBelow(PositionModel::kTotal);
+        }
         const uint32_t position = PositionModel::find(positionOf, PositionModel::kTotal - 1 - reach);
         narrow(positionScale.of(PositionModel::cum(position + 1)),
                positionScale.of(PositionModel::cum(position)));
@@ -199,14 +210,13 @@ uint8_t* Decoder::run(uint8_t* at, uint8_t* const end)
                 *at++ = from[k];
             }
         }
-        count += length;
     }
 
     mLow = low;
     mRange = range;
     mHeadroom = headroom;
-    mCount = count;
-    mBits = bits;
+    mCount += uint64_t(at - start);
+    mBits = {bits, bitCount};
     mIn = in;
     return at;
 }

@@ -67,21 +67,21 @@ private:
     // Decodes codes into [at, end) while the stream lasts and a longest match fits, up to the next
     // progress mark; the kRingSize bytes before `at` are the ring. Returns the end of what it wrote.
     uint8_t* run(uint8_t* at, uint8_t* end);
-    // Tops the buffer up to at least 57 bits, with 1-bits (0 inverted) once the stream has ended.
-    BitBuffer refill(BitBuffer buffer);
-    // The same from the eight bytes at in, for a buffer holding at least one bit.
-    static BitBuffer refillWord(BitBuffer buffer, const uint8_t*& in)
+    // Tops mBits up to at least 57 bits, with 1-bits (0 inverted) once the stream has ended.
+    void refill();
+    // The same from the eight bytes at in, for a buffer holding at least one bit. Bits and count
+    // apart, so that run() keeps them in two registers.
+    static void refillWord(uint64_t& bits, uint32_t& count, const uint8_t*& in)
     {
         // The bits below the whole bytes taken are the stream's next ones, so the next refill ORs
         // the same values over them.
         const uint64_t word =
             ~(uint64_t{in[0]} << 56 | uint64_t{in[1]} << 48 | uint64_t{in[2]} << 40 | uint64_t{in[3]} << 32 |
               uint64_t{in[4]} << 24 | uint64_t{in[5]} << 16 | uint64_t{in[6]} << 8 | uint64_t{in[7]});
-        const uint32_t taken = (64 - buffer.count) / 8;
-        buffer.bits |= word >> 1 >> (buffer.count - 1); // a full buffer takes nothing
-        buffer.count += 8 * taken;
+        const uint32_t taken = (64 - count) / 8;
+        bits |= word >> 1 >> (count - 1); // a full buffer takes nothing
+        count += 8 * taken;
         in += taken;
-        return buffer;
     }
 
     ByteSource& mSource;

@@ -33,6 +33,14 @@ constexpr uint32_t kProgressStep = 1024;
 
 namespace detail {
 
+// limit - 1, for a search key at or above its limit, which no stream gives. Out of line and cold, so
+// that the compiler keeps a branch, which the processor predicts and the next code does not wait
+// for, instead of a conditional move on the path from one code to the next.
+__attribute__((cold, noinline)) inline uint32_t lastBelow(uint32_t limit)
+{
+    return limit - 1;
+}
+
 constexpr uint32_t kPositionTotal = 28568;
 
 // cum[p]: the weight of the positions p..4095; the entry past the end is 0 too, for
@@ -86,6 +94,19 @@ public:
         : mDivisor(d)
 #endif
     {
+    }
+
+    // The divisor d * 2^n. floor(floor((2^64 - 1) / d) / 2^n) = floor((2^64 - 1) / (d * 2^n)), so
+    // the multiplier is this one's shifted: no second division.
+    Divisor times2To(uint32_t n) const
+    {
+        Divisor scaled = *this;
+#if defined(__SIZEOF_INT128__)
+        scaled.mMagic >>= n;
+#else
+        scaled.mDivisor <<= n;
+#endif
+        return scaled;
     }
 
     uint32_t divide(uint32_t x) const
@@ -229,7 +250,9 @@ public:
     // reach. A reach at or above the total, which no stream can give, selects the last rank.
     __attribute__((always_inline)) Interval find(uint32_t reach) const
     {
-        reach = reach < mTotal ? reach : mTotal - 1;
+        if (reach >= mTotal) {
+            reach = detail::lastBelow(mTotal);
+        }
         const Sum* blockSums = &mBlockSum[kBlockSlots0];
 #if defined(__SSE2__)
         // The block's search needs the sum before the block, which a load could fetch only once the

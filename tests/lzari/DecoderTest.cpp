@@ -160,15 +160,19 @@ TEST(LzariDecode, ShortcutsAgreeWithThePlainArithmetic)
     }
     EXPECT_EQ(stepMismatches, 0u);
 
-    // Division by every width the coder can have, at the numerators where a quotient steps and at
-    // the largest; scaling by every total at the ends and middle of its counts, and by all counts
-    // of the totals at the edges, for the ranges at the edges.
+    // Division by every width the coder can have, and by the width shifted as renormalisation
+    // shifts it, at the numerators where a quotient steps and at the largest; scaling by every total
+    // at the ends and middle of its counts, and by all counts of the totals at the edges, for the
+    // ranges at the edges.
     uint32_t divisionMismatches = 0;
-    for (uint32_t d = 1; d <= (1u << 17); ++d) {
-        const lzari::Divisor divisor(d);
-        const uint32_t lastStep = 0xFFFFFFFFu / d * d;
-        for (const uint32_t x : {0u, d - 1, d, lastStep - 1, lastStep, 0xFFFFFFFFu}) {
-            divisionMismatches += divisor.divide(x) != x / d ? 1 : 0;
+    for (uint32_t width = 1; width <= (1u << 17); ++width) {
+        for (uint32_t n = 0; (width << n) <= (1u << 17); ++n) {
+            const lzari::Divisor divisor = lzari::Divisor(width).times2To(n);
+            const uint32_t d = width << n;
+            const uint32_t lastStep = 0xFFFFFFFFu / d * d;
+            for (const uint32_t x : {0u, d - 1, d, lastStep - 1, lastStep, 0xFFFFFFFFu}) {
+                divisionMismatches += divisor.divide(x) != x / d ? 1 : 0;
+            }
         }
     }
     EXPECT_EQ(divisionMismatches, 0u);
