@@ -58,8 +58,8 @@ public:
     bool takeProgressMark();
 
 private:
-    // Unread bits, inverted, the next one at the top. decodeSome() keeps a copy in registers, since
-    // the bytes it writes could otherwise alias every member.
+    // Unread bits, inverted, the next one at the top. run() keeps the word and the count in locals of
+    // their own, since the bytes it writes could otherwise alias every member.
     struct BitBuffer {
         uint64_t bits;
         uint32_t count;
