@@ -162,7 +162,7 @@ RunTemporary openRunTemporary(const wchar_t* prefix)
         }
         // The name comes as an empty file. Opened over it, the file would be truncated, which Linux
         // file systems under Wine take for a file being rewritten: its last close writes it all
-        // out, a 192 MiB payload's removal then cost 0.2 s instead of 0.02 s. Made anew under the
+        // out, a 192 MiB payload's removal then cost 0.2 s instead of 0.03 s. Made anew under the
         // name it is never truncated, and CREATE_NEW never opens what another process put there.
         ::DeleteFileW(temporary.path.c_str());
         temporary.file.reset(CreateFileW(temporary.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
