@@ -166,8 +166,74 @@ int finishAndSwap(StagedFile& staged, const std::wstring& source, const std::wst
 
 } // namespace
 
+// Flushes a staged file from a thread of its own while the writer goes on, through a handle of its
+// own: Windows runs the calls on one synchronous handle one at a time, so a flush through the
+// writer's handle would hold up its writes. Requests that come while a flush runs make one more.
+class BackgroundFlush {
+public:
+    // Null when the thread or its handle cannot be had; the last flush then does all the work.
+    static std::unique_ptr<BackgroundFlush> start(const std::wstring& path);
+    ~BackgroundFlush() { stop(); }
+    void request() { SetEvent(mWake.get()); }
+    // Waits for the thread; the first error a flush reported, or 0. Kept here because a failed
+    // write-back is reported once (Linux's fsync), so the last flush may well succeed after it.
+    uint32_t stop();
+
+private:
+    static DWORD WINAPI run(void* self);
+
+    platform::win32::UniqueFile mFile;
+    platform::win32::UniqueEvent mWake;
+    platform::win32::UniqueHandle mThread;
+    std::atomic<bool> mStopping{false};
+    std::atomic<uint32_t> mError{0};
+};
+
+std::unique_ptr<BackgroundFlush> BackgroundFlush::start(const std::wstring& path)
+{
+    std::unique_ptr<BackgroundFlush> flush(new (std::nothrow) BackgroundFlush);
+    if (!flush)
+        return nullptr;
+    flush->mFile.reset(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    flush->mWake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!flush->mFile || !flush->mWake)
+        return nullptr;
+    // A flush needs little stack; the process's default reservation would be a megabyte of it.
+    flush->mThread.reset(
+        CreateThread(nullptr, 64 << 10, run, flush.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    return flush->mThread ? std::move(flush) : nullptr;
+}
+
+uint32_t BackgroundFlush::stop()
+{
+    if (mThread) {
+        mStopping = true;
+        SetEvent(mWake.get());
+        WaitForSingleObject(mThread.get(), INFINITE);
+        mThread.reset();
+    }
+    return mError;
+}
+
+DWORD WINAPI BackgroundFlush::run(void* self)
+{
+    auto& flush = *static_cast<BackgroundFlush*>(self);
+    while (WaitForSingleObject(flush.mWake.get(), INFINITE) == WAIT_OBJECT_0 && !flush.mStopping) {
+        if (!FlushFileBuffers(flush.mFile.get())) {
+            uint32_t none = 0;
+            flush.mError.compare_exchange_strong(none, LastError::take().code);
+        }
+    }
+    return 0;
+}
+
+StagedFile::StagedFile(uint64_t flushBehind) : mFlushBehind(flushBehind) {}
+
 StagedFile::~StagedFile()
 {
+    mBackground.reset();
     mFile.reset();
     if (!mPath.empty())
         ::DeleteFileW(mPath.c_str());
@@ -194,9 +260,10 @@ bool StagedFile::open(const std::wstring& target)
         const std::wstring path = stagedName(target);
         // CREATE_NEW never opens what exists under the name. Held open until the swap, which the
         // shared delete access allows, so another run never takes it for a stale copy; readers
-        // (the version check) may look in.
-        mFile.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // (the version check) may look in, and the flush behind the writer has a handle of its own.
+        mFile.reset(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (mFile) {
             mPath = path;
             mError = 0;
@@ -214,6 +281,7 @@ bool StagedFile::write(const void* data, size_t size)
     if (mError != 0 || !mFile)
         return fail(ERROR_INVALID_HANDLE);
     const auto* bytes = static_cast<const uint8_t*>(data);
+    const size_t total = size;
     while (size > 0) {
         const DWORD piece = static_cast<DWORD>(size < kCopyPiece ? size : kCopyPiece);
         DWORD written = 0;
@@ -225,13 +293,32 @@ bool StagedFile::write(const void* data, size_t size)
         bytes += piece;
         size -= piece;
     }
+    flushBehind(total);
     return true;
+}
+
+void StagedFile::flushBehind(size_t written)
+{
+    mUnflushed += written;
+    if (mUnflushed < mFlushBehind)
+        return;
+    mUnflushed = 0;
+    if (!mBackground)
+        mBackground = BackgroundFlush::start(mPath);
+    if (mBackground)
+        mBackground->request();
 }
 
 bool StagedFile::finish()
 {
     if (mError != 0 || !mFile)
         return fail(ERROR_INVALID_HANDLE);
+    if (mBackground) {
+        const uint32_t error = mBackground->stop();
+        mBackground.reset();
+        if (error != 0)
+            return fail(error);
+    }
     if (!FlushFileBuffers(mFile.get()))
         return fail(LastError::take().code);
     mFinished = true;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace hostutil {
@@ -36,13 +37,17 @@ int DeleteFile(const std::wstring& filePath);
 // file, which are not copied.
 int ForceCopyFile(const std::wstring& existingFile, const std::wstring& newFile);
 
+class BackgroundFlush;
+
 // A file in the making beside its target, "<target>.<16 hex digits>.kvnew" in the same folder so
 // that the swap is one rename on one volume. Filled in pieces, finished, then put in place by
 // SwapInStaged; held open until then (others may read it), and removed on every way out that did
 // not put it in place.
 class StagedFile {
 public:
-    StagedFile() = default;
+    // Every `flushBehind` bytes written, a thread of its own flushes what has come so far, so that
+    // the disk writes while the rest comes and finish() waits only for the last stretch.
+    explicit StagedFile(uint64_t flushBehind = uint64_t{32} << 20);
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
     ~StagedFile();
@@ -58,17 +63,24 @@ public:
     // The system's error number of the call that failed, taken where it failed; 0 while none did.
     uint32_t error() const { return mError; }
     const std::wstring& path() const { return mPath; }
+    // True while a thread flushes behind the writer.
+    bool flushesBehind() const { return mBackground != nullptr; }
 
 private:
     friend int SwapInStaged(StagedFile&, const std::wstring&, const std::wstring&);
     friend int ForceCopyStaged(StagedFile&, const std::wstring&);
     bool fail(uint32_t error);
     void placed();
+    void flushBehind(size_t written);
 
     platform::win32::UniqueFile mFile;
     std::wstring mPath;
     uint32_t mError = 0;
     bool mFinished = false;
+    uint64_t mFlushBehind;
+    uint64_t mUnflushed = 0;
+    // Declared last: it holds a handle of the file of its own, and goes first.
+    std::unique_ptr<BackgroundFlush> mBackground;
 };
 
 // Puts a finished staged copy in place of `target` with one rename that is on disk when it returns.

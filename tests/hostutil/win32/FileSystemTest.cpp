@@ -77,16 +77,26 @@ TEST(HostUtilFileSystem, ForceCopyFileReplacesWholeAndNeverLosesTheInstalledFile
     {
         // Bytes the caller staged: readable before the swap, swapped in with the forced copy's lines
         // while still held open; a copy a killed run left beside the target goes, another run's
-        // staged copy of the same target, held open, stays.
+        // staged copy of the same target, held open, stays. Flushed behind the writer every two
+        // bytes here, and one abandoned while its flush runs leaves nothing.
         folder.write("plugin.dll", bytes("old"));
         folder.write("plugin.dll.00001f2c0000beef.kvnew", bytes("stale"));
         const std::string live = "plugin.dll.00001f2c0000cafe.kvnew";
         folder.write(live, bytes("live"));
         UniqueFile otherRun = holdOpen(folder.wide(live), FILE_SHARE_READ | FILE_SHARE_DELETE);
         ASSERT_TRUE(otherRun);
-        StagedFile staged;
+        {
+            StagedFile abandoned(2);
+            ASSERT_TRUE(abandoned.open(target));
+            ASSERT_TRUE(abandoned.write("gone", 4));
+            EXPECT_TRUE(abandoned.flushesBehind());
+        }
+        StagedFile staged(2);
         ASSERT_TRUE(staged.open(target));
-        ASSERT_TRUE(staged.write("newer", 5));
+        ASSERT_TRUE(staged.write("n", 1));
+        EXPECT_FALSE(staged.flushesBehind());
+        ASSERT_TRUE(staged.write("ewer", 4));
+        EXPECT_TRUE(staged.flushesBehind());
         const std::wstring stagedPath = staged.path();
         EXPECT_EQ(folder.read(std::filesystem::path(stagedPath).filename().u8string()), bytes("newer"));
         const rlxutil::ScopedCaptureSink capture;
