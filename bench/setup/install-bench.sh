@@ -51,9 +51,9 @@ printf 'Path=#currentappdata#\\KavariBench\n' >"$work/extaction.bin"
 # command starts after the same idle pause and finds the same state.
 settle() { sleep 3; }
 
-# measure OUT COMMAND...: runs the command once, after settle, and sets `started` (date +%s.%N), `seconds` (wall)
-# and `peak` (MiB, the largest resident set of the process: Wine's loader becomes the Windows
-# program it starts).
+# measure OUT COMMAND...: runs the command once, after settle, and sets `started` (date +%s.%N),
+# `seconds` (wall) and `peak` (MiB, the largest resident set of the process: Wine's loader becomes
+# the Windows program it starts).
 measure() {
   local out=$1
   shift
@@ -150,7 +150,7 @@ awk -F '\t' -v copy="$copy_s" -v flush="$flush_s" -v removal="$remove_s" -v peak
         printf "  %-20s %7.3f s   (one copy: %.3f s)\n", name, best[name], reference[name]
       else
         printf "  %-20s %7.3f s\n", name, best[name]
-      if (name != "decoding" && name != "process start" && best[name] > copy && worst == "") worst = name
+      if (name != "decoding" && best[name] > copy && worst == "") worst = name
     }
     # Wine makes the copy with a truncate, and ext4 starts writing a file truncated to nothing back
     # at its close: part of the copy'"'"'s flush is in its own time, so the two are compared together.
